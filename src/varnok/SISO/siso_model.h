@@ -1,0 +1,46 @@
+#pragma once
+
+// Single-loop training process: CV1 from MV1 and DV1, run as a main copy
+// (MV1 written by the controller under test), an open-loop copy and a copy
+// closed by the built-in PID, all under the same DV1 and noise sample.
+
+#include <cstddef>
+#include <vector>
+
+#include "corvex/mimo_sim.h"
+#include "corvex/pid.h"
+#include "corvex/simulink.h"
+#include "varnok/frame/stats_window.h"
+
+namespace varnok::siso {
+
+extern const corvex::PlantDescription plant_model;
+extern const corvex::PlantDescription plant_model_OPEN;
+extern const corvex::PlantDescription plant_model_PID;
+extern const corvex::ValueMap process_ini_dict;
+extern const corvex::ValueMap OPEN_ini_dict;
+extern const corvex::ValueMap PID_ini_dict;
+extern const corvex::ValueMap sim_ini_dict;
+
+class SISOSim final : public corvex::Simulink {
+ public:
+  SISOSim();
+  void task() override;
+
+  static constexpr std::size_t N = 100000;
+  const std::vector<double>& v1() const noexcept { return v1_; }
+  const std::vector<double>& dv1() const noexcept { return dv1_; }
+
+ private:
+  corvex::MIMOSim plant_open;
+  corvex::MIMOSim plant;
+  corvex::MIMOSim plant_pid;
+  corvex::PID pid;
+  std::vector<double> v1_;   // measurement noise, mean 0, standard deviation 1
+  std::vector<double> dv1_;  // random DV1 walk around its initial value
+  frame::StatsWindow CV1std_10min;
+  frame::StatsWindow OPEN_CV1std_10min;
+  frame::StatsWindow PID_CV1std_10min;
+};
+
+}  // namespace varnok::siso
