@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "batch_run.h"
+#include "model_runner.h"
+
+namespace varnok::batch {
+namespace {
+
+struct Outcome {
+  int exit_code = -1;
+  std::string out;
+};
+
+// Runs the program through the shell; standard error is folded into out.
+Outcome run_program(const std::string& args) {
+  const std::string command = std::string(VARNOK_BATCH_PROGRAM) + " " + args + " 2>&1";
+  Outcome outcome;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, n);
+  const int status = pclose(pipe);
+  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::vector<std::vector<std::string>> parse_csv(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> cells;
+    std::istringstream fields(line);
+    std::string cell;
+    while (std::getline(fields, cell, ',')) cells.push_back(cell);
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+TEST(BatchProgram, MvStepFollowsTheFirstOrderResponse) {
+  const auto outcome =
+      run_program("varnok.SISO TrainingSISO --steps 60 --set MV1=30@1 --tags CV1,OPEN_CV1,PID_CV1");
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.out;
+  const auto rows = parse_csv(outcome.out);
+  ASSERT_EQ(rows.size(), 61u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"period", "CV1", "OPEN_CV1", "PID_CV1"}));
+  for (int k = 1; k <= 60; ++k) {
+    const auto& row = rows[static_cast<std::size_t>(k)];
+    ASSERT_EQ(row.size(), 4u);
+    EXPECT_EQ(row[0], std::to_string(k));
+    EXPECT_NEAR(std::stod(row[1]), 31.0 + testing::fopdt_step(3.8, 30, 17, k), 1e-9) << k;
+    EXPECT_EQ(row[2], "31.0");
+    EXPECT_EQ(row[3], "31.0");
+  }
+}
+
+TEST(BatchProgram, PrintsEveryTagByDefaultAndValuesReadBackExactly) {
+  const auto outcome = run_program("varnok.SISO TrainingSISO --steps 3 --set SET_CV1_STD=0.7@1");
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.out;
+  const auto rows = parse_csv(outcome.out);
+  ASSERT_EQ(rows.size(), 4u);
+  ASSERT_EQ(rows[0].size(), 31u);
+  EXPECT_EQ(rows[0][1], "MV1");
+  EXPECT_EQ(rows[3][22], "3");  // RunCount stays an integer
+  EXPECT_NE(rows[3][2], "31.0");
+}
+
+TEST(BatchProgram, BadInputExitsWithTwoAndOneLine) {
+  for (const char* args :
+       {"varnok.Nope TrainingSISO", "varnok.SISO NoObject", "varnok.SISO TrainingSISO --tags XX",
+        "varnok.SISO TrainingSISO --set MV1=abc@1", "varnok.SISO TrainingSISO --set MV1=1@0",
+        "varnok.SISO TrainingSISO --set NOPE=1@1", "varnok.SISO TrainingSISO --steps 5 --set MV1=1@6",
+        "varnok.SISO TrainingSISO --steps x", "varnok.SISO"}) {
+    const auto outcome = run_program(args);
+    EXPECT_EQ(outcome.exit_code, 2) << args << ": " << outcome.out;
+    EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 1) << args << ": " << outcome.out;
+  }
+}
+
+TEST(ScheduledWrite, ParsesTagValueAndPeriod) {
+  const auto w = parse_scheduled_write("DV1=-2.5e1@17");
+  EXPECT_EQ(w.tag, "DV1");
+  EXPECT_EQ(w.value, -25.0);
+  EXPECT_EQ(w.period, 17);
+  EXPECT_TRUE(std::isnan(parse_scheduled_write("MV1=nan@1").value));
+  EXPECT_THROW(parse_scheduled_write("=1@1"), std::invalid_argument);
+  EXPECT_THROW(parse_scheduled_write("MV1@1=2"), std::invalid_argument);
+  EXPECT_THROW(parse_scheduled_write("MV1=1@1.5"), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace varnok::batch

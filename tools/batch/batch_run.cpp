@@ -1,0 +1,89 @@
+#include "batch_run.h"
+
+#include <charconv>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <system_error>
+#include <variant>
+
+#include "corvex/simulink.h"
+#include "varnok/frame/errors.h"
+#include "varnok/frame/loader.h"
+
+namespace varnok::batch {
+
+namespace {
+
+template <typename T>
+bool parse_whole(std::string_view text, T& out) {
+  if (text.empty()) return false;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, out);
+  return ec == std::errc() && ptr == end;
+}
+
+}  // namespace
+
+ScheduledWrite parse_scheduled_write(const std::string& text) {
+  const auto fail = [&](const std::string& why) {
+    return std::invalid_argument("--set \"" + text + "\": " + why + " (expected TAG=VALUE@PERIOD)");
+  };
+  const std::size_t eq = text.find('=');
+  const std::size_t at = text.rfind('@');
+  if (eq == std::string::npos || at == std::string::npos || at < eq) throw fail("malformed");
+  ScheduledWrite write;
+  write.tag = text.substr(0, eq);
+  if (write.tag.empty()) throw fail("empty tag");
+  if (!parse_whole(std::string_view(text).substr(eq + 1, at - eq - 1), write.value))
+    throw fail("value is not a number");
+  if (!parse_whole(std::string_view(text).substr(at + 1), write.period) || write.period < 1) {
+    throw fail("period is not a whole number of at least 1");
+  }
+  return write;
+}
+
+void run_batch(const BatchOptions& options, std::ostream& out) {
+  frame::ModuleLoader loader({frame::ModuleLoader::program_plugin_root()});
+  for (auto it = options.search_dirs.rbegin(); it != options.search_dirs.rend(); ++it)
+    loader.add_search_dir(*it);
+
+  const auto module = loader.load(options.module);
+  const auto object = module->get_object(options.object);
+  const auto* simulation = std::get_if<std::shared_ptr<corvex::Simulink>>(&object);
+  if (simulation == nullptr) {
+    throw SetupError("object \"" + options.object + "\" of " + options.module +
+                     " is a task, not a simulation");
+  }
+  corvex::Simulink& sim = **simulation;
+  corvex::ValueMap& data = sim.get_data();
+
+  const std::vector<std::string> tags = options.tags.empty() ? data.keys() : options.tags;
+  for (const auto& tag : tags) {
+    if (!data.contains(tag)) throw SetupError("--tags: " + options.object + " has no tag \"" + tag + "\"");
+  }
+  for (const auto& write : options.writes) {
+    if (!data.contains(write.tag))
+      throw SetupError("--set: " + options.object + " has no tag \"" + write.tag + "\"");
+    if (write.period > options.steps) {
+      throw SetupError("--set " + write.tag + ": period " + std::to_string(write.period) +
+                       " is after the last (" + std::to_string(options.steps) + ")");
+    }
+  }
+
+  out << "period";
+  for (const auto& tag : tags) out << ',' << tag;
+  out << '\n';
+  for (std::int64_t period = 1; period <= options.steps; ++period) {
+    for (const auto& write : options.writes) {
+      if (write.period == period) data.set(write.tag, write.value);
+    }
+    sim.run_task(period);
+    out << period;
+    for (const auto& tag : tags) out << ',' << corvex::to_text(data.at(tag));
+    out << '\n';
+  }
+  out.flush();
+}
+
+}  // namespace varnok::batch

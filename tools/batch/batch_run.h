@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace varnok::batch {
+
+// One value written into the live mapping before the task of a period, as an
+// operator would write it through the gateway.
+struct ScheduledWrite {
+  std::string tag;
+  double value = 0.0;
+  std::int64_t period = 1;
+};
+
+struct BatchOptions {
+  std::string module;
+  std::string object;
+  std::int64_t steps = 100;
+  std::vector<ScheduledWrite> writes;
+  std::vector<std::string> tags;  // empty: every tag, in tag-set order
+  std::vector<std::filesystem::path> search_dirs;
+};
+
+// Parses "TAG=VALUE@K". Throws std::invalid_argument with a message naming
+// the text and what was expected.
+ScheduledWrite parse_scheduled_write(const std::string& text);
+
+// Loads the object and runs periods 1..steps, writing one CSV row per
+// period to out. Throws SetupError for an unknown module, object or tag,
+// and whatever task() throws.
+void run_batch(const BatchOptions& options, std::ostream& out);
+
+}  // namespace varnok::batch
