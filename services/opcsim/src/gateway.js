@@ -1,0 +1,93 @@
+"use strict";
+// gRPC face of the registry, built from proto/gateway.proto at run time so
+// the C++ side and this server always read the same file.
+
+const fs = require("node:fs");
+const path = require("node:path");
+const grpc = require("@grpc/grpc-js");
+const protoLoader = require("@grpc/proto-loader");
+const { GatewayError } = require("./registry");
+
+const PROTO_PATH = path.resolve(__dirname, "..", "..", "..", "proto", "gateway.proto");
+const SHUTDOWN_GRACE_MS = 500;
+
+function loadGatewayService(protoPath = PROTO_PATH) {
+  if (!fs.existsSync(protoPath)) throw new Error(`gateway protocol file ${protoPath} is missing`);
+  const definition = protoLoader.loadSync(protoPath, {
+    keepCase: true,
+    longs: Number,
+    enums: String,
+    defaults: true,
+    oneofs: true,
+  });
+  return grpc.loadPackageDefinition(definition).varnok.gateway.v1.Gateway;
+}
+
+// Wraps a synchronous registry method as a unary handler: GatewayError
+// becomes its status code, anything else INTERNAL with the message.
+function unary(fn) {
+  return (call, callback) => {
+    try {
+      callback(null, fn(call.request, call.getPeer()));
+    } catch (err) {
+      if (err instanceof GatewayError) {
+        callback({ code: grpc.status[err.code], details: err.message });
+      } else {
+        process.stderr.write(`opcsim: internal error: ${err.stack || err}\n`);
+        callback({ code: grpc.status.INTERNAL, details: `opcsim internal error: ${err.message}` });
+      }
+    }
+  };
+}
+
+function bind(server, address) {
+  return new Promise((resolve, reject) => {
+    server.bindAsync(address, grpc.ServerCredentials.createInsecure(), (err, port) => {
+      if (err) reject(err);
+      else resolve(port);
+    });
+  });
+}
+
+// addresses[0] must bind; the others (e.g. [::1]) are best effort.
+async function startGateway({ registry, addresses }) {
+  const service = loadGatewayService();
+  const server = new grpc.Server();
+  server.addService(service.service, {
+    Register: unary((req, peer) => registry.register(req, peer)),
+    Read: unary((req) => registry.read(req)),
+    Publish: unary((req) => registry.publish(req)),
+    Release: unary((req) => registry.release(req)),
+  });
+  const [first, ...rest] = addresses;
+  try {
+    await bind(server, first);
+  } catch (err) {
+    server.forceShutdown();
+    throw err;
+  }
+  for (const address of rest) {
+    try {
+      await bind(server, address);
+    } catch (err) {
+      if (/EADDRINUSE/.test(err.message)) {
+        process.stderr.write(`opcsim: warning: ${address} is in use, gateway listens on ${first} only\n`);
+      }
+    }
+  }
+  return {
+    close: () =>
+      new Promise((resolve) => {
+        const timer = setTimeout(() => {
+          server.forceShutdown();
+          resolve();
+        }, SHUTDOWN_GRACE_MS);
+        server.tryShutdown(() => {
+          clearTimeout(timer);
+          resolve();
+        });
+      }),
+  };
+}
+
+module.exports = { startGateway, loadGatewayService, PROTO_PATH };

@@ -1,0 +1,225 @@
+"use strict";
+// The OPC UA side: one folder per tag group under Objects, one Double
+// variable per tag, all in namespace 2.
+
+const net = require("node:net");
+const path = require("node:path");
+const util = require("node:util");
+
+// node-opcua prints its warnings with console.log, which would mix them into
+// the service log on stdout. Route them to stderr before anything else of
+// node-opcua loads.
+const opcuaDebug = require("node-opcua-debug");
+const quietLogger = (kind) => (_context, ...args) => {
+  const text = util.format(...args);
+  // Only SecurityPolicy None is offered, so the RSA PKCS#1 v1.5 check does not concern us.
+  if (text.includes("NODE-OPCUA-W27") || text.includes("CVE-2023-46809")) return;
+  process.stderr.write(`opcsim: node-opcua ${kind}: ${text}\n`);
+};
+opcuaDebug.setWarningLogger(quietLogger("warning"));
+opcuaDebug.setErrorLogger(quietLogger("error"));
+
+const { OPCUAServer } = require("node-opcua-server");
+const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
+const { MessageSecurityMode, SecurityPolicy } = require("node-opcua-secure-channel");
+const { DataType, Variant } = require("node-opcua-variant");
+const { StatusCodes } = require("node-opcua-status-code");
+const { NodeId, NodeIdType } = require("node-opcua-nodeid");
+const { exactDouble } = require("./exact-double");
+
+const NAMESPACE_URI = "urn:varnok:opcsim";
+const APPLICATION_URI = "urn:varnok:opcsim:OrvaneOPCSim";
+const PRODUCT_NAME = "OrvaneOPCSim";
+const SHUTDOWN_GRACE_MS = 300;
+const RELAY_CONNECT_TIMEOUT_MS = 3000;
+
+function doubleVariant(value) {
+  return new Variant({ dataType: DataType.Double, value });
+}
+
+// Accepts an exactly convertible client write by turning it into a Double
+// before node-opcua's own type check, which would refuse anything but Double.
+function acceptNumericWrites(variable) {
+  const original = variable.writeValue;
+  variable.writeValue = function writeValue(context, dataValue, ...rest) {
+    const variant = dataValue && dataValue.value;
+    if (variant && variant.dataType !== DataType.Double) {
+      const n = exactDouble(variant);
+      if (n !== undefined) dataValue.value = doubleVariant(n);
+    }
+    return original.call(this, context, dataValue, ...rest);
+  };
+}
+
+// Forwards connections from [::1]:port to 127.0.0.1:port. node-opcua's
+// endpoint listens on one address only, but "localhost" may resolve to ::1
+// first for C++ clients.
+function startLoopbackRelay(port) {
+  const sockets = new Set();
+  const server = net.createServer((downstream) => {
+    const upstream = net.connect({ host: "127.0.0.1", port });
+    sockets.add(downstream);
+    sockets.add(upstream);
+    upstream.setTimeout(RELAY_CONNECT_TIMEOUT_MS, () => upstream.destroy());
+    upstream.once("connect", () => upstream.setTimeout(0));
+    const closeBoth = () => {
+      downstream.destroy();
+      upstream.destroy();
+      sockets.delete(downstream);
+      sockets.delete(upstream);
+    };
+    for (const s of [downstream, upstream]) {
+      s.setNoDelay(true);
+      s.on("error", closeBoth);
+      s.on("close", closeBoth);
+    }
+    downstream.pipe(upstream);
+    upstream.pipe(downstream);
+  });
+  return new Promise((resolve) => {
+    server.once("error", (err) => resolve({ error: err }));
+    server.listen({ host: "::1", port, ipv6Only: true }, () => {
+      resolve({
+        close: () =>
+          new Promise((done) => {
+            for (const s of sockets) s.destroy();
+            server.close(() => done());
+          }),
+      });
+    });
+  });
+}
+
+class TagSpace {
+  constructor(server) {
+    this.server = server;
+    this.addressSpace = server.engine.addressSpace;
+    this.namespace = this.addressSpace.registerNamespace(NAMESPACE_URI);
+    if (this.namespace.index !== 2) {
+      throw new Error(`tag namespace got index ${this.namespace.index}, expected 2`);
+    }
+    this.objects = this.addressSpace.rootFolder.objects;
+  }
+
+  nodeId(text) {
+    return new NodeId(NodeIdType.STRING, text, this.namespace.index);
+  }
+
+  variable(group, name) {
+    const node = this.addressSpace.findNode(this.nodeId(`${group}.${name}`));
+    if (!node) throw new Error(`variable ${group}.${name} is missing`);
+    return node;
+  }
+
+  // Creates the group's folder and any missing variables, in `names` order.
+  ensureGroup(group, names) {
+    const ns = this.namespace;
+    let folder = this.addressSpace.findNode(this.nodeId(group));
+    if (!folder) {
+      folder = ns.addFolder(this.objects, {
+        nodeId: this.nodeId(group),
+        browseName: { name: group, namespaceIndex: ns.index },
+        displayName: { text: group },
+      });
+    }
+    for (const name of names) {
+      const nodeId = this.nodeId(`${group}.${name}`);
+      if (this.addressSpace.findNode(nodeId)) continue;
+      const variable = ns.addVariable({
+        organizedBy: folder,
+        nodeId,
+        browseName: { name, namespaceIndex: ns.index },
+        displayName: { text: name },
+        dataType: "Double",
+        valueRank: -1,
+        accessLevel: "CurrentRead | CurrentWrite",
+        userAccessLevel: "CurrentRead | CurrentWrite",
+        value: doubleVariant(0),
+      });
+      acceptNumericWrites(variable);
+    }
+  }
+
+  write(group, tags) {
+    const now = new Date();
+    for (const tag of tags) {
+      this.variable(group, tag.name).setValueFromSource(doubleVariant(tag.value), StatusCodes.Good, now);
+    }
+  }
+
+  read(group, names) {
+    return names.map((name) => {
+      const value = this.variable(group, name).readValue().value.value;
+      return { name, value: typeof value === "number" ? value : 0 };
+    });
+  }
+}
+
+// What the endpoint URL names: what clients can resolve, the machine's name
+// for a wildcard address (node-opcua's default), IPv6 literals in brackets.
+function advertisedHost(host, loopback) {
+  if (loopback) return "localhost";
+  if (host === "0.0.0.0" || host === "::") return undefined;
+  return net.isIPv6(host) ? `[${host}]` : host;
+}
+
+// Starts the server; resolves to { tags: TagSpace, endpointUrl, close() }.
+async function startOpcUa({ host, port, stateDir, loopback }) {
+  const certificateManager = (folder) =>
+    new OPCUACertificateManager({
+      rootFolder: path.join(stateDir, folder),
+      automaticallyAcceptUnknownCertificate: true,
+    });
+  const server = new OPCUAServer({
+    port,
+    host: loopback ? "127.0.0.1" : host,
+    hostname: advertisedHost(host, loopback),
+    serverCertificateManager: certificateManager("pki"),
+    userCertificateManager: certificateManager("user-pki"),
+    securityPolicies: [SecurityPolicy.None],
+    securityModes: [MessageSecurityMode.None],
+    allowAnonymous: true,
+    // Room for HMIs, tests and sessions of clients that vanished without
+    // closing (they linger until their session times out).
+    maxConnectionsPerEndpoint: 100,
+    serverCapabilities: { maxSessions: 100 },
+    buildInfo: {
+      productName: PRODUCT_NAME,
+      productUri: APPLICATION_URI,
+      manufacturerName: "varnok",
+      softwareVersion: require("../package.json").version,
+    },
+    serverInfo: {
+      applicationName: { text: PRODUCT_NAME, locale: "en" },
+      applicationUri: APPLICATION_URI,
+      productUri: APPLICATION_URI,
+    },
+  });
+  await server.initialize();
+  const tags = new TagSpace(server);
+  await server.start();
+
+  let relay = null;
+  if (loopback) {
+    const result = await startLoopbackRelay(port);
+    if (result.error) {
+      if (result.error.code === "EADDRINUSE") {
+        process.stderr.write(`opcsim: warning: [::1]:${port} is in use, OPC UA listens on 127.0.0.1 only\n`);
+      }
+      // EADDRNOTAVAIL / EAFNOSUPPORT: no IPv6 on this machine, nothing to relay.
+    } else {
+      relay = result;
+    }
+  }
+
+  return {
+    tags,
+    endpointUrl: server.getEndpointUrl(),
+    async close() {
+      if (relay) await relay.close();
+      await server.shutdown(SHUTDOWN_GRACE_MS);
+    },
+  };
+}
+
+module.exports = { startOpcUa, NAMESPACE_URI, PRODUCT_NAME };

@@ -1,0 +1,107 @@
+"use strict";
+// Command line of bin/opcsim.js. Kept free of node-opcua and gRPC so that
+// a bad option is reported before the slow libraries load.
+
+const os = require("node:os");
+const path = require("node:path");
+
+const LEASE_MIN_MS = 100;
+const LEASE_MAX_MS = 3600000;
+
+const USAGE = `usage: opcsim [options]
+
+Simulation OPC UA server with a gRPC gateway for model tasks.
+
+  --host HOST          listening host (default: localhost = 127.0.0.1 and ::1)
+  --opcua-port N       OPC UA port (default: 22200)
+  --gateway-port N     gateway gRPC port (default: 22210)
+  --state-dir DIR      folder for certificates and PKI
+                       (default: \${XDG_STATE_HOME:-$HOME/.local/state}/varnok/opcsim)
+  --lease-ms N         default session lease in ms, ${LEASE_MIN_MS}..${LEASE_MAX_MS} (default: 5000)
+  --help               show this text
+`;
+
+class UsageError extends Error {}
+
+function defaultStateDir(env) {
+  const base = env.XDG_STATE_HOME || path.join(env.HOME || os.homedir(), ".local", "state");
+  return path.join(base, "varnok", "opcsim");
+}
+
+function parsePort(name, text) {
+  if (!/^\d{1,5}$/.test(text)) throw new UsageError(`${name}: expected a port number, got "${text}"`);
+  const port = Number(text);
+  if (port < 1 || port > 65535) throw new UsageError(`${name}: port ${port} is out of range 1..65535`);
+  return port;
+}
+
+function parseLease(text) {
+  if (!/^\d{1,10}$/.test(text)) throw new UsageError(`--lease-ms: expected milliseconds, got "${text}"`);
+  const ms = Number(text);
+  if (ms < LEASE_MIN_MS || ms > LEASE_MAX_MS) {
+    throw new UsageError(`--lease-ms: ${ms} is out of range ${LEASE_MIN_MS}..${LEASE_MAX_MS}`);
+  }
+  return ms;
+}
+
+function parseHost(text) {
+  // Accept "[::1]" as well as "::1"; the brackets are added back where an
+  // address needs them.
+  const host = text.replace(/^\[(.*)\]$/, "$1");
+  if (host === "" || /[\s\/\[\]]/.test(host)) throw new UsageError(`--host: invalid host "${text}"`);
+  return host;
+}
+
+// Returns { help: true } or the full option set; throws UsageError.
+function parseArgs(argv, env = process.env) {
+  const opts = {
+    host: "localhost",
+    opcuaPort: 22200,
+    gatewayPort: 22210,
+    stateDir: defaultStateDir(env),
+    leaseMs: 5000,
+  };
+  for (let i = 0; i < argv.length; i++) {
+    let arg = argv[i];
+    let value;
+    const eq = arg.indexOf("=");
+    if (arg.startsWith("--") && eq > 0) {
+      value = arg.slice(eq + 1);
+      arg = arg.slice(0, eq);
+    }
+    if (arg === "--help" || arg === "-h") return { help: true };
+    const takeValue = () => {
+      if (value !== undefined) return value;
+      if (i + 1 >= argv.length) throw new UsageError(`${arg}: missing value`);
+      return argv[++i];
+    };
+    switch (arg) {
+      case "--host":
+        opts.host = parseHost(takeValue());
+        break;
+      case "--opcua-port":
+        opts.opcuaPort = parsePort(arg, takeValue());
+        break;
+      case "--gateway-port":
+        opts.gatewayPort = parsePort(arg, takeValue());
+        break;
+      case "--state-dir": {
+        const dir = takeValue();
+        if (dir === "") throw new UsageError("--state-dir: empty path");
+        opts.stateDir = path.resolve(dir);
+        break;
+      }
+      case "--lease-ms":
+        opts.leaseMs = parseLease(takeValue());
+        break;
+      default:
+        throw new UsageError(`unknown option "${argv[i]}" (try --help)`);
+    }
+  }
+  if (opts.opcuaPort === opts.gatewayPort) {
+    throw new UsageError(`--opcua-port and --gateway-port are both ${opts.opcuaPort}`);
+  }
+  return opts;
+}
+
+module.exports = { parseArgs, UsageError, USAGE, LEASE_MIN_MS, LEASE_MAX_MS };

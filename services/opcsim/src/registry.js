@@ -1,0 +1,202 @@
+"use strict";
+// Who serves which tag group, and for how long. The values themselves live
+// in the OPC UA address space (the `store`), so a value an OPC UA client
+// writes and a value a task publishes land in the same place and neither
+// can overwrite the other's tag behind its back.
+
+const crypto = require("node:crypto");
+const { LEASE_MIN_MS, LEASE_MAX_MS } = require("./options");
+
+const MAX_GROUP_LENGTH = 64;
+const MAX_TAG_LENGTH = 128;
+const MAX_TAGS = 10000;
+const MAX_CLIENT_LENGTH = 200;
+const SWEEP_INTERVAL_MS = 50;
+
+class GatewayError extends Error {
+  // code: "INVALID_ARGUMENT" | "NOT_FOUND" | "ALREADY_EXISTS"
+  constructor(code, message) {
+    super(message);
+    this.code = code;
+  }
+}
+
+const invalid = (message) => new GatewayError("INVALID_ARGUMENT", message);
+
+// Letters, digits, punctuation; no whitespace or control characters, since
+// names end up in node ids, logs and the models' configuration files.
+const PRINTABLE = /^[^\s\p{C}]+$/u;
+
+function checkGroup(group) {
+  if (typeof group !== "string" || group === "") throw invalid("group name is empty");
+  if (group.length > MAX_GROUP_LENGTH) throw invalid(`group name is longer than ${MAX_GROUP_LENGTH} characters`);
+  if (!PRINTABLE.test(group)) throw invalid(`group name "${group}" contains whitespace or control characters`);
+  // The dot separates group and tag in ns=2;s=<group>.<tag>.
+  if (group.includes(".")) throw invalid(`group name "${group}" contains "."`);
+}
+
+function checkTagName(group, name) {
+  if (typeof name !== "string" || name === "") throw invalid(`group "${group}": empty tag name`);
+  if (name.length > MAX_TAG_LENGTH) {
+    throw invalid(`group "${group}": tag name "${name.slice(0, 20)}..." is longer than ${MAX_TAG_LENGTH} characters`);
+  }
+  if (!PRINTABLE.test(name)) throw invalid(`group "${group}": tag name "${name}" contains whitespace or control characters`);
+}
+
+function checkValue(group, tag) {
+  if (typeof tag.value !== "number") throw invalid(`group "${group}": tag "${tag.name}" has no numeric value`);
+}
+
+function describeClient(client, peer) {
+  const text = typeof client === "string" ? client.replace(/\p{C}/gu, "?").trim() : "";
+  if (text === "") return `unnamed client at ${peer || "unknown address"}`;
+  return text.length > MAX_CLIENT_LENGTH ? `${text.slice(0, MAX_CLIENT_LENGTH)}...` : text;
+}
+
+// A session id as shown in messages: ids are 32 hex digits, so anything
+// longer is junk and is cut.
+const shown = (id) => (typeof id === "string" && id.length > 40 ? `${id.slice(0, 40)}...` : id);
+
+class Registry {
+  // store: { ensureGroup(group, names), write(group, tags), read(group, names) }
+  // log: one line per call, no trailing newline
+  constructor({ store, defaultLeaseMs, log = () => {}, now = Date.now }) {
+    this.store = store;
+    this.defaultLeaseMs = defaultLeaseMs;
+    this.log = log;
+    this.now = now;
+    this.byGroup = new Map(); // group -> session record
+    this.bySession = new Map(); // session id -> session record
+    this.timer = null;
+  }
+
+  start() {
+    if (this.timer) return;
+    this.timer = setInterval(() => this.sweep(), SWEEP_INTERVAL_MS);
+  }
+
+  stop() {
+    if (this.timer) clearInterval(this.timer);
+    this.timer = null;
+  }
+
+  register(req, peer) {
+    const group = req.group;
+    checkGroup(group);
+    const tags = req.tags || [];
+    if (tags.length === 0) throw invalid(`group "${group}": no tags`);
+    if (tags.length > MAX_TAGS) throw invalid(`group "${group}": ${tags.length} tags, at most ${MAX_TAGS} allowed`);
+    const seen = new Set();
+    for (const tag of tags) {
+      checkTagName(group, tag.name);
+      checkValue(group, tag);
+      if (seen.has(tag.name)) throw invalid(`group "${group}": tag "${tag.name}" is listed twice`);
+      seen.add(tag.name);
+    }
+    let leaseMs = req.lease_ms || this.defaultLeaseMs;
+    if (leaseMs < LEASE_MIN_MS || leaseMs > LEASE_MAX_MS) {
+      throw invalid(`lease_ms ${leaseMs} is out of range ${LEASE_MIN_MS}..${LEASE_MAX_MS} (0 = server default)`);
+    }
+    const client = describeClient(req.client, peer);
+
+    const holder = this.byGroup.get(group);
+    if (holder && !this._expireIfDue(holder)) {
+      throw new GatewayError(
+        "ALREADY_EXISTS",
+        `group "${group}" is served by another task (client "${holder.client}"), try again when it stops`,
+      );
+    }
+
+    const names = tags.map((t) => t.name);
+    this.store.ensureGroup(group, names);
+    this.store.write(group, tags);
+
+    const record = {
+      id: crypto.randomBytes(16).toString("hex"),
+      group,
+      names,
+      nameSet: seen,
+      client,
+      leaseMs,
+      expiresAt: this.now() + leaseMs,
+    };
+    this.byGroup.set(group, record);
+    this.bySession.set(record.id, record);
+    this.log(`group "${group}" registered by ${client} (${names.length} tags)`);
+    return { session: record.id, lease_ms: leaseMs };
+  }
+
+  read(req) {
+    const record = this._session(req);
+    return { tags: this.store.read(record.group, record.names) };
+  }
+
+  publish(req) {
+    const record = this._session(req);
+    const tags = req.tags || [];
+    // Check everything first: a bad publish sets nothing.
+    const seen = new Set();
+    for (const tag of tags) {
+      if (!record.nameSet.has(tag.name)) {
+        throw invalid(`group "${record.group}" has no tag "${tag.name}"`);
+      }
+      if (seen.has(tag.name)) throw invalid(`group "${record.group}": tag "${tag.name}" is published twice`);
+      seen.add(tag.name);
+      checkValue(record.group, tag);
+    }
+    if (tags.length > 0) this.store.write(record.group, tags);
+    return {};
+  }
+
+  release(req) {
+    const record = this._session(req);
+    this._drop(record, "stopped");
+    return {};
+  }
+
+  // Frees every group whose lease ran out; called by the timer.
+  sweep() {
+    for (const record of [...this.byGroup.values()]) this._expireIfDue(record);
+  }
+
+  // Releases all groups without logging them one by one (server shutdown).
+  clear() {
+    this.byGroup.clear();
+    this.bySession.clear();
+  }
+
+  get size() {
+    return this.byGroup.size;
+  }
+
+  _expireIfDue(record) {
+    if (this.now() < record.expiresAt) return false;
+    this._drop(record, "lease expired");
+    return true;
+  }
+
+  _drop(record, why) {
+    if (this.bySession.get(record.id) !== record) return;
+    this.bySession.delete(record.id);
+    this.byGroup.delete(record.group);
+    this.log(`group "${record.group}" released (${why})`);
+  }
+
+  // Looks up the caller's session and renews its lease.
+  _session(req) {
+    checkGroup(req.group);
+    const record = typeof req.session === "string" ? this.bySession.get(req.session) : undefined;
+    // A lease may have run out since the last sweep: the caller must not
+    // slip in between.
+    if (!record || this._expireIfDue(record)) {
+      throw new GatewayError("NOT_FOUND", `no live session "${shown(req.session)}" for group "${req.group}", register again`);
+    }
+    if (record.group !== req.group) {
+      throw new GatewayError("NOT_FOUND", `session "${shown(req.session)}" does not serve group "${req.group}", register again`);
+    }
+    record.expiresAt = this.now() + record.leaseMs;
+    return record;
+  }
+}
+
+module.exports = { Registry, GatewayError, MAX_GROUP_LENGTH, MAX_TAG_LENGTH, MAX_TAGS };

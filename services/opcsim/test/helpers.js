@@ -1,0 +1,143 @@
+"use strict";
+// Shared by the tests: run opcsim as a child process, talk to it over gRPC
+// and OPC UA, always with deadlines.
+
+const { spawn } = require("node:child_process");
+const fs = require("node:fs");
+const net = require("node:net");
+const os = require("node:os");
+const path = require("node:path");
+const util = require("node:util");
+const grpc = require("@grpc/grpc-js");
+const { loadGatewayService } = require("../src/gateway");
+
+const BIN = path.resolve(__dirname, "..", "bin", "opcsim.js");
+const START_TIMEOUT_MS = 20000;
+const CALL_DEADLINE_MS = 5000;
+
+const tempDirs = [];
+// Removed when the test process exits, after the `after` hooks killed the
+// children using them.
+process.once("exit", () => tempDirs.forEach((d) => fs.rmSync(d, { recursive: true, force: true })));
+
+function tempDir(prefix = "opcsim-test-") {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+  tempDirs.push(dir);
+  return dir;
+}
+
+// A port the kernel just handed out on 127.0.0.1.
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.once("error", reject);
+    server.listen({ host: "127.0.0.1", port: 0 }, () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+// Runs bin/opcsim.js with `args`; collects its output.
+function run(args) {
+  const child = spawn(process.execPath, [BIN, ...args], { stdio: ["ignore", "pipe", "pipe"] });
+  const proc = { child, stdout: "", stderr: "" };
+  child.stdout.setEncoding("utf8").on("data", (d) => (proc.stdout += d));
+  child.stderr.setEncoding("utf8").on("data", (d) => (proc.stderr += d));
+  proc.exited = new Promise((resolve) => child.once("exit", (code, signal) => resolve({ code, signal })));
+  proc.waitFor = (pattern, timeoutMs = START_TIMEOUT_MS) => waitForOutput(proc, pattern, timeoutMs);
+  proc.kill = () => child.exitCode === null && child.signalCode === null && child.kill("SIGKILL");
+  return proc;
+}
+
+// Resolves with the match once stdout matches `pattern`; fails on time-out
+// or exit.
+async function waitForOutput(proc, pattern, timeoutMs) {
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    const m = proc.stdout.match(pattern);
+    if (m) return m;
+    const gone = proc.child.exitCode !== null || proc.child.signalCode !== null;
+    if (gone || Date.now() > deadline) {
+      throw new Error(`no ${pattern} ${gone ? "before exit" : `within ${timeoutMs} ms`}; stdout: ${proc.stdout}; stderr: ${proc.stderr}`);
+    }
+    await new Promise((r) => setTimeout(r, 20));
+  }
+}
+
+// Starts opcsim on fresh ports and waits for its start line.
+async function startOpcsim(extraArgs = []) {
+  const stateDir = tempDir();
+  const opcuaPort = await freePort();
+  let gatewayPort = await freePort();
+  while (gatewayPort === opcuaPort) gatewayPort = await freePort();
+  const proc = run([
+    "--opcua-port",
+    String(opcuaPort),
+    "--gateway-port",
+    String(gatewayPort),
+    "--state-dir",
+    stateDir,
+    ...extraArgs,
+  ]);
+  await proc.waitFor(/OPC UA on (\S+), gateway on/);
+  return Object.assign(proc, { opcuaPort, gatewayPort, stateDir, endpoint: `opc.tcp://localhost:${opcuaPort}` });
+}
+
+// gRPC client whose methods return promises and carry a deadline.
+function gatewayClient(address) {
+  const Gateway = loadGatewayService();
+  const client = new Gateway(address, grpc.credentials.createInsecure());
+  const call = (method) => (request) =>
+    new Promise((resolve, reject) => {
+      client[method](request, { deadline: Date.now() + CALL_DEADLINE_MS }, (err, reply) => (err ? reject(err) : resolve(reply)));
+    });
+  return {
+    register: call("Register"),
+    read: call("Read"),
+    publish: call("Publish"),
+    release: call("Release"),
+    close: () => client.close(),
+  };
+}
+
+let quietOpcua = false;
+// node-opcua's client prints notes and warnings on stdout, which would
+// clutter the test report; keep only real errors.
+function quietenOpcua() {
+  if (quietOpcua) return;
+  quietOpcua = true;
+  const debug = require("node-opcua-debug");
+  debug.setWarningLogger(() => {});
+  debug.setTraceLogger(() => {});
+  debug.setErrorLogger((_ctx, ...args) => process.stderr.write(`node-opcua: ${util.format(...args)}\n`));
+}
+
+// OPC UA session, anonymous, no security, own PKI in a temp folder.
+async function opcuaSession(endpoint) {
+  quietenOpcua();
+  const { OPCUAClient } = require("node-opcua-client");
+  const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
+  const client = OPCUAClient.create({
+    endpointMustExist: false,
+    connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 200 },
+    transportTimeout: CALL_DEADLINE_MS,
+    defaultTransactionTimeout: CALL_DEADLINE_MS,
+    requestedSessionTimeout: 20000,
+    clientCertificateManager: new OPCUACertificateManager({
+      rootFolder: path.join(tempDir("opcsim-client-"), "pki"),
+      automaticallyAcceptUnknownCertificate: true,
+    }),
+  });
+  await client.connect(endpoint);
+  const session = await client.createSession();
+  return {
+    session,
+    async close() {
+      await session.close().catch(() => {});
+      await client.disconnect();
+    },
+  };
+}
+
+module.exports = { run, startOpcsim, gatewayClient, opcuaSession, freePort, tempDir, CALL_DEADLINE_MS };

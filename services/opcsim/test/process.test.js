@@ -1,0 +1,81 @@
+"use strict";
+// The process as the services script sees it: options, exit codes, signals.
+
+const { test, after } = require("node:test");
+const assert = require("node:assert/strict");
+const net = require("node:net");
+const { run, startOpcsim, gatewayClient, opcuaSession, freePort, tempDir } = require("./helpers");
+const { probePort } = require("../src/main");
+
+const children = [];
+after(() => children.forEach((c) => c.kill()));
+const track = (c) => (children.push(c), c);
+
+test("bad options give a one-line error and exit 2; --help exits 0", async () => {
+  const cases = [
+    ["--opcua-port", "http"],
+    ["--gateway-port", "70000"],
+    ["--lease-ms", "10"],
+    ["--opcua-port", "4000", "--gateway-port", "4000"],
+    ["--state-dir"],
+    ["--bogus"],
+  ];
+  await Promise.all(
+    cases.map(async (args) => {
+      const p = track(run(args));
+      const { code } = await p.exited;
+      assert.equal(code, 2, `${args.join(" ")}: exit ${code}`);
+      assert.match(p.stderr, /^opcsim: [^\n]+\n$/, `${args.join(" ")}: ${p.stderr}`);
+    }),
+  );
+  const help = track(run(["--help"]));
+  assert.equal((await help.exited).code, 0);
+  assert.match(help.stdout, /--gateway-port/);
+});
+
+test("a port in use makes start-up fail with exit 1 naming that port", async () => {
+  const blocker = net.createServer();
+  await new Promise((r) => blocker.listen({ host: "127.0.0.1", port: 0 }, r));
+  const busy = blocker.address().port;
+  try {
+    for (const [option, what] of [
+      ["--opcua-port", "OPC UA"],
+      ["--gateway-port", "gateway"],
+    ]) {
+      const other = await freePort();
+      const otherOption = option === "--opcua-port" ? "--gateway-port" : "--opcua-port";
+      const p = track(run([option, String(busy), otherOption, String(other), "--state-dir", tempDir()]));
+      const { code } = await p.exited;
+      assert.equal(code, 1);
+      assert.equal(p.stderr, `opcsim: ${what} port ${busy} on 127.0.0.1 is already in use\n`);
+      assert.equal(await probePort("127.0.0.1", other), undefined, `port ${other} was left bound`);
+    }
+  } finally {
+    blocker.close();
+  }
+});
+
+test("SIGTERM and SIGINT stop the server promptly with exit 0, even with clients connected", async () => {
+  await Promise.all(
+    ["SIGTERM", "SIGINT"].map(async (signal) => {
+      const sim = track(await startOpcsim());
+      const gw = gatewayClient(`127.0.0.1:${sim.gatewayPort}`);
+      const ua = await opcuaSession(sim.endpoint);
+      try {
+        await gw.register({ group: "G", tags: [{ name: "t", value: 1 }] });
+        const t0 = Date.now();
+        sim.child.kill(signal);
+        const { code } = await sim.exited;
+        const ms = Date.now() - t0;
+        assert.equal(code, 0, `${signal}: exit ${code}; ${sim.stderr}`);
+        assert.ok(ms < 2500, `${signal}: took ${ms} ms`);
+        for (const port of [sim.opcuaPort, sim.gatewayPort]) {
+          assert.equal(await probePort("127.0.0.1", port), undefined, `${signal}: port ${port} still bound`);
+        }
+      } finally {
+        gw.close();
+        await ua.close().catch(() => {});
+      }
+    }),
+  );
+});
