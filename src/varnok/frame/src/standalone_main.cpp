@@ -1,0 +1,82 @@
+// The program form of a plant model: serves the model's object on the
+// gateway until SIGINT or SIGTERM. Built once per model with
+// VARNOK_OBJECT_NAME and VARNOK_DEFAULT_GROUP defined.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include "corvex/simulink_opc_gate_task.h"
+#include "varnok/frame/plugin.h"
+
+namespace {
+
+// Blocks the stop signals in every thread and waits for them on one thread,
+// which then stops the task: no work inside a signal handler.
+class StopOnSignal {
+ public:
+  explicit StopOnSignal(corvex::Task& task) {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+    waiter_ = std::thread([this, &task] {
+      int signal = 0;
+      sigwait(&signals_, &signal);
+      if (!released_) task.stop();
+    });
+  }
+  ~StopOnSignal() {
+    released_ = true;
+    pthread_kill(waiter_.native_handle(), SIGTERM);  // blocked: sigwait takes it
+    waiter_.join();
+  }
+
+ private:
+  sigset_t signals_{};
+  std::atomic<bool> released_{false};
+  std::thread waiter_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int port = 22210;
+  std::string group = VARNOK_DEFAULT_GROUP;
+  std::string host = "localhost";
+  double speed = 1.0;
+
+  CLI::App app{std::string("Runs the plant model ") + VARNOK_OBJECT_NAME + " on the OPC gateway."};
+  app.add_option("--port", port, "OPC RPC server port")->capture_default_str();
+  app.add_option("--group", group, "OPC group tag")->capture_default_str();
+  app.add_option("--host", host, "OPC RPC server host")->capture_default_str();
+  app.add_option("--speed", speed, "periods run this many times faster than real time")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    const varnok::frame::PluginInfo* info = varnok_plugin_info();
+    const std::unique_ptr<varnok::frame::Module, void (*)(varnok::frame::Module*)> module(info->create(),
+                                                                                          info->destroy);
+    const auto* object = module->objects().find(VARNOK_OBJECT_NAME);
+    const auto* simulation = object ? std::get_if<std::shared_ptr<corvex::Simulink>>(object) : nullptr;
+    if (simulation == nullptr) {
+      std::cerr << "no simulation object " << VARNOK_OBJECT_NAME << '\n';
+      return 1;
+    }
+    corvex::SimulinkOPCGateTask task(host, port, *simulation, group, {.speed = speed});
+    StopOnSignal stop_on_signal(task);
+    std::cout << "Serving " << VARNOK_OBJECT_NAME << " as group " << group << " on gateway " << host << ':'
+              << port << std::endl;
+    task.run();
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
