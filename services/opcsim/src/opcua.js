@@ -99,6 +99,7 @@ class TagSpace {
       throw new Error(`tag namespace got index ${this.namespace.index}, expected 2`);
     }
     this.objects = this.addressSpace.rootFolder.objects;
+    this.layout = new Map(); // group -> its variables' names, in browse order
   }
 
   nodeId(text) {
@@ -111,7 +112,10 @@ class TagSpace {
     return node;
   }
 
-  // Creates the group's folder and any missing variables, in `names` order.
+  // Makes the group's folder hold exactly `names`, in that order. A group
+  // registered again with the same tags keeps its nodes (clients stay
+  // subscribed); another tag set (another plant on the same group) replaces
+  // them, so no stale tags of an earlier plant linger.
   ensureGroup(group, names) {
     const ns = this.namespace;
     let folder = this.addressSpace.findNode(this.nodeId(group));
@@ -122,12 +126,16 @@ class TagSpace {
         displayName: { text: group },
       });
     }
+    const current = this.layout.get(group) || [];
+    if (current.length === names.length && current.every((name, i) => name === names[i])) return;
+    for (const name of current) {
+      const node = this.addressSpace.findNode(this.nodeId(`${group}.${name}`));
+      if (node) this.addressSpace.deleteNode(node);
+    }
     for (const name of names) {
-      const nodeId = this.nodeId(`${group}.${name}`);
-      if (this.addressSpace.findNode(nodeId)) continue;
       const variable = ns.addVariable({
         organizedBy: folder,
-        nodeId,
+        nodeId: this.nodeId(`${group}.${name}`),
         browseName: { name, namespaceIndex: ns.index },
         displayName: { text: name },
         dataType: "Double",
@@ -138,6 +146,7 @@ class TagSpace {
       });
       acceptNumericWrites(variable);
     }
+    this.layout.set(group, [...names]);
   }
 
   write(group, tags) {

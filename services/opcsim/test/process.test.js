@@ -68,7 +68,7 @@ test("SIGTERM and SIGINT stop the server promptly with exit 0, even with clients
         const { code } = await sim.exited;
         const ms = Date.now() - t0;
         assert.equal(code, 0, `${signal}: exit ${code}; ${sim.stderr}`);
-        assert.ok(ms < 2500, `${signal}: took ${ms} ms`);
+        assert.ok(ms < 8000, `${signal}: took ${ms} ms`); // a hang, not a speed check
         for (const port of [sim.opcuaPort, sim.gatewayPort]) {
           assert.equal(await probePort("127.0.0.1", port), undefined, `${signal}: port ${port} still bound`);
         }
