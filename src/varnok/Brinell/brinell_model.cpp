@@ -1,0 +1,100 @@
+#include "brinell_model.h"
+
+#include "varnok/frame/noise.h"
+#include "varnok/frame/tag_names.h"
+#include "varnok/frame/task_helpers.h"
+
+namespace varnok::brinell {
+
+using corvex::Value;
+using corvex::ValueMap;
+
+const corvex::PlantDescription plant_model = {
+    {"CV1",
+     {
+         {"MV1", {.num_s = {0, 0.08}, .den_s = {30, 1}, .iodelay_s = 17, .integral = true}},
+         {"DV1", {.num_s = {0, 0.06}, .den_s = {20, 1}, .iodelay_s = 4, .integral = true}},
+     }},
+};
+const corvex::PlantDescription plant_model_OPEN = frame::derive_copy(plant_model, "OPEN_");
+const corvex::PlantDescription plant_model_PID = frame::derive_copy(plant_model, "PID_");
+
+const ValueMap process_ini_dict = {{"MV1", 29}, {"CV1", 51}, {"DV1", 33}};
+const ValueMap OPEN_ini_dict = frame::derive_copy_ini(process_ini_dict, "OPEN_");
+const ValueMap PID_ini_dict = frame::merge_all({
+    frame::derive_copy_ini(process_ini_dict, "PID_"),
+    {{"PID_KP", 0.2}, {"PID_TI", 150}, {"PID_TD", 20.0}, {"PID_N", 100.0}},
+});
+
+const ValueMap sim_ini_dict = frame::merge_all({
+    process_ini_dict,
+    {{"SP1", 51}, {"MV1_HI", 100.0}, {"MV1_LO", 0.0}, {"SET_CV_STD", 0.0}, {"SET_DV_RANDOM", 0.0}},
+    OPEN_ini_dict,
+    PID_ini_dict,
+    {{"CV1std_10min", 0.0}, {"OPEN_CV1std_10min", 0.0}, {"PID_CV1std_10min", 0.0}},
+    {{"RunCount", 0},
+     {"BK1", 0.0},
+     {"BK2", 0.0},
+     {"BK3", 0.0},
+     {"BK4", 0.0},
+     {"BK5", 0.0},
+     {"BK6", 0.0},
+     {"BK7", 0.0},
+     {"BK8", 0.0}},
+});
+
+SISOSim::SISOSim()
+    : Simulink(sim_ini_dict),
+      plant_open(plant_model_OPEN, sim_ini_dict, get_sampling_time()),
+      plant(plant_model, sim_ini_dict, get_sampling_time()),
+      plant_pid(plant_model_PID, sim_ini_dict, get_sampling_time()),
+      pid(get_sampling_time()) {
+  frame::NormalGenerator gen(2);
+  v1_ = frame::coloured_noise(gen, N, std::vector{1.0, -0.5, 0.3}, std::vector{1.0, -1.98, 0.9801});
+  frame::standardise(v1_);
+
+  const std::vector walk_num{1.0, 0.7, -0.1};
+  const auto slow = frame::coloured_noise(gen, N, walk_num, std::vector{1.0, -1.87, 0.874});
+  const auto fast = frame::coloured_noise(gen, N, walk_num, std::vector{1.0, -0.34, 0.0285});
+  dv1_.resize(N);
+  for (std::size_t i = 0; i < N; ++i) dv1_[i] = slow[i] + 10.0 * fast[i];
+  const double centre = frame::mean(dv1_);
+  for (auto& x : dv1_) x -= centre;
+  frame::scale_about(dv1_, 1.0, sim_ini_dict.at("DV1").to_double());
+}
+
+void SISOSim::run_copy(corvex::MIMOSim& copy, AntiWindupLimter& limiter, const char* cv,
+                       const ValueMap& v_dict) {
+  const ValueMap out = copy.run(get_data(), v_dict);
+  get_data().set(cv, limiter.run(out.at(cv), 100, 0));
+}
+
+void SISOSim::task() {
+  ValueMap& data = get_data();
+  const std::size_t count = frame::wrap_index(get_task_count(), N);
+  const double noise = frame::noise_level(data, "SET_CV_STD").to_double() * v1_[count];
+  const ValueMap v_dict = {{"CV1", noise}, {"OPEN_CV1", noise}, {"PID_CV1", noise}};
+
+  if (frame::random_dv_on(data, "SET_DV_RANDOM")) data.set("DV1", dv1_[count]);
+
+  pid.setPIDParam(data.at("PID_KP").to_double(), data.at("PID_TI").to_double(), data.at("PID_TD").to_double(),
+                  data.at("PID_N").to_double());
+  pid.setOPHighLowLimit(data.at("MV1_HI").to_double(), data.at("MV1_LO").to_double());
+  data.set("PID_MV1", pid.run(1, data.at("SP1").to_double(), data.at("PID_CV1").to_double(),
+                              data.at("PID_MV1").to_double()));
+
+  run_copy(plant_open, limiter1, "OPEN_CV1", v_dict);
+  run_copy(plant_pid, limiter2, "PID_CV1", v_dict);
+  run_copy(plant, limiter3, "CV1", v_dict);
+
+  CV1std_10min.append(data.at("CV1").to_double());
+  data.set("CV1std_10min", CV1std_10min.population_std());
+  OPEN_CV1std_10min.append(data.at("OPEN_CV1").to_double());
+  data.set("OPEN_CV1std_10min", OPEN_CV1std_10min.population_std());
+  PID_CV1std_10min.append(data.at("PID_CV1").to_double());
+  data.set("PID_CV1std_10min", PID_CV1std_10min.population_std());
+
+  data.set("RunCount", get_task_count());
+}
+
+}  // namespace varnok::brinell

@@ -1,0 +1,57 @@
+#pragma once
+
+// Integrating single-loop training process: CV1 drifts, like a level, while
+// MV1 and DV1 are away from their balance values. Run as a main copy (MV1
+// written by the controller under test), an open-loop copy and a copy closed
+// by the built-in PID, all under the same DV1 and noise sample. Each copy's
+// published CV1 is kept within 0..100 by an anti-windup limiter while the
+// plant itself integrates on beyond.
+
+#include <cstddef>
+#include <vector>
+
+#include "anti_windup_limiter.h"
+#include "corvex/mimo_sim.h"
+#include "corvex/pid.h"
+#include "corvex/simulink.h"
+#include "varnok/frame/stats_window.h"
+
+namespace varnok::brinell {
+
+extern const corvex::PlantDescription plant_model;
+extern const corvex::PlantDescription plant_model_OPEN;
+extern const corvex::PlantDescription plant_model_PID;
+extern const corvex::ValueMap process_ini_dict;
+extern const corvex::ValueMap OPEN_ini_dict;
+extern const corvex::ValueMap PID_ini_dict;
+extern const corvex::ValueMap sim_ini_dict;
+
+class SISOSim final : public corvex::Simulink {
+ public:
+  SISOSim();
+  void task() override;
+
+  static constexpr std::size_t N = 100000;
+  const std::vector<double>& v1() const noexcept { return v1_; }
+  const std::vector<double>& dv1() const noexcept { return dv1_; }
+
+ private:
+  // Publishes the limited CV of one copy; the plant's raw output stays inside.
+  void run_copy(corvex::MIMOSim& copy, AntiWindupLimter& limiter, const char* cv,
+                const corvex::ValueMap& v_dict);
+
+  corvex::MIMOSim plant_open;
+  corvex::MIMOSim plant;
+  corvex::MIMOSim plant_pid;
+  AntiWindupLimter limiter1;  // open-loop copy
+  AntiWindupLimter limiter2;  // PID copy
+  AntiWindupLimter limiter3;  // main copy
+  corvex::PID pid;
+  std::vector<double> v1_;   // measurement noise, mean 0, standard deviation 1
+  std::vector<double> dv1_;  // random DV1 walk around its initial value
+  frame::StatsWindow OPEN_CV1std_10min;
+  frame::StatsWindow CV1std_10min;
+  frame::StatsWindow PID_CV1std_10min;
+};
+
+}  // namespace varnok::brinell

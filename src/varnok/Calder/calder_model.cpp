@@ -1,0 +1,107 @@
+#include "calder_model.h"
+
+#include <string>
+
+#include "varnok/frame/noise.h"
+#include "varnok/frame/tag_names.h"
+#include "varnok/frame/task_helpers.h"
+
+namespace varnok::calder {
+
+using corvex::Value;
+using corvex::ValueMap;
+
+namespace {
+
+// K·e^(−D·s)/(T·s + 1)
+corvex::TransferPath lag(double gain, double time_constant, double delay) {
+  return {.num_s = {0, gain}, .den_s = {time_constant, 1}, .iodelay_s = delay};
+}
+
+constexpr int kCvCount = 3;
+
+}  // namespace
+
+const corvex::PlantDescription plant_model = {
+    {"CV1", {{"MV1", lag(4.05, 20, 5)}, {"MV2", lag(1.77, 60, 8)}, {"DV1", lag(3.3, 20, 4)}}},
+    {"CV2", {{"MV1", lag(-1.39, 50, 7)}, {"MV2", lag(5.72, 15, 7)}, {"DV1", lag(1.2, 25, 4)}}},
+    {"CV3", {{"MV1", lag(1.2, 40, 5)}, {"MV2", lag(1.5, 35, 6)}, {"DV1", lag(2.0, 25, 5)}}},
+};
+const corvex::PlantDescription plant_model_OPEN = frame::derive_copy(plant_model, "OPEN_");
+
+const ValueMap process_ini_dict = {{"MV1", 35}, {"MV2", 40}, {"DV1", 33},         {"CV1", 41},
+                                   {"CV2", 42}, {"CV3", 43}, {"SET_CV_STD", 0.0}, {"SET_DV_RANDOM", 0.0}};
+const ValueMap OPEN_ini_dict = frame::derive_copy_ini(process_ini_dict, "OPEN_");
+
+const ValueMap sim_ini_dict = frame::merge_all({
+    process_ini_dict,
+    OPEN_ini_dict,
+    {{"CV1std_10min", 0.0}, {"CV2std_10min", 0.0}, {"CV3std_10min", 0.0}},
+    {{"OPEN_CV1std_10min", 0.0}, {"OPEN_CV2std_10min", 0.0}, {"OPEN_CV3std_10min", 0.0}},
+    {{"SP1", 41}, {"SP2", 42}, {"SP3", 43}},
+    {{"RunCount", 0},
+     {"BK1", 0.0},
+     {"BK2", 0.0},
+     {"BK3", 0.0},
+     {"BK4", 0.0},
+     {"BK5", 0.0},
+     {"BK6", 0.0},
+     {"BK7", 0.0},
+     {"BK8", 0.0}},
+});
+
+Sim::Sim() : Sim(corvex::Simulink::Options{}) {}
+
+Sim::Sim(corvex::Simulink::Options framework)
+    : Simulink(sim_ini_dict, framework),
+      plant(plant_model, sim_ini_dict, 1),
+      plant_open(plant_model_OPEN, sim_ini_dict, 1) {
+  frame::NormalGenerator gen(1);
+  const std::vector noise_num{1.0, -0.5, 0.3};
+  const std::vector noise_den{1.0, -1.94, 0.9405};
+  for (int i = 1; i <= kCvCount; ++i)
+    v_.set("CV" + std::to_string(i), frame::coloured_noise(gen, N, noise_num, noise_den));
+  for (auto& [cv, noise] : v_) frame::standardise(noise);
+
+  const std::vector walk_num{1.0, -0.5, 0.7};
+  const auto slow = frame::coloured_noise(gen, N, walk_num, std::vector{1.0, -1.94, 0.9409});
+  const auto fast = frame::coloured_noise(gen, N, walk_num, std::vector{1.0, -0.34, 0.0285});
+  dv1_.resize(N);
+  for (std::size_t i = 0; i < N; ++i) dv1_[i] = slow[i] + 10.0 * fast[i];
+  frame::scale_about(dv1_, 1.0, sim_ini_dict.at("DV1").to_double());  // the walk's own mean stays
+
+  for (int i = 1; i <= kCvCount; ++i) {
+    cv_array_dict.set("CV" + std::to_string(i) + "array_10min", frame::StatsWindow());
+    open_cv_array_dict.set("OPEN_CV" + std::to_string(i) + "array_10min", frame::StatsWindow());
+  }
+}
+
+void Sim::task() {
+  ValueMap& data = get_data();
+  const std::size_t count = frame::wrap_index(get_task_count(), N);
+  const double level = frame::noise_level(data, "SET_CV_STD").to_double();
+
+  ValueMap v_dict;
+  for (const auto& [cv, noise] : v_) v_dict.set(cv, level * noise[count]);
+  for (const auto& [cv, noise] : v_) v_dict.set("OPEN_" + cv, level * noise[count]);
+
+  if (frame::random_dv_on(data, "SET_DV_RANDOM")) data.set("DV1", dv1_[count]);
+
+  data.merge(plant.run(data, v_dict));
+  data.merge(plant_open.run(data, v_dict));
+
+  for (int i = 1; i <= kCvCount; ++i) {
+    const std::string cv = "CV" + std::to_string(i);
+    const std::string open_cv = "OPEN_" + cv;
+    frame::StatsWindow& window = cv_array_dict.at(cv + "array_10min");
+    frame::StatsWindow& open_window = open_cv_array_dict.at(open_cv + "array_10min");
+    window.append(data.at(cv).to_double());
+    open_window.append(data.at(open_cv).to_double());
+    data.set(cv + "std_10min", window.population_std());
+    data.set(open_cv + "std_10min", open_window.population_std());
+  }
+
+  data.set("RunCount", get_task_count());
+}
+
+}  // namespace varnok::calder
