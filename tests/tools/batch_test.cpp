@@ -74,6 +74,17 @@ TEST(BatchProgram, PrintsEveryTagByDefaultAndValuesReadBackExactly) {
   EXPECT_NE(rows[3][2], "31.0");
 }
 
+TEST(BatchProgram, EveryBuiltInModelRunsAThousandPeriods) {
+  for (const char* model : {"varnok.SISO TrainingSISO", "varnok.Brinell Brinell", "varnok.Calder MIMOModel_2x3",
+                            "varnok.Fractor Fractor", "varnok.Dunmore LPV_SISO_process", "varnok.Farrow DV_process"}) {
+    const auto outcome = run_program(std::string(model) + " --steps 1000 --tags RunCount");
+    ASSERT_EQ(outcome.exit_code, 0) << model << ": " << outcome.out.substr(0, 400);
+    const auto rows = parse_csv(outcome.out);
+    ASSERT_EQ(rows.size(), 1001u) << model;
+    EXPECT_EQ(rows.back(), (std::vector<std::string>{"1000", "1000"})) << model;
+  }
+}
+
 TEST(BatchProgram, BadInputExitsWithTwoAndOneLine) {
   for (const char* args :
        {"varnok.Nope TrainingSISO", "varnok.SISO NoObject", "varnok.SISO TrainingSISO --tags XX",

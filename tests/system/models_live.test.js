@@ -1,0 +1,92 @@
+"use strict";
+// Every built-in plant program serves its default group on the real opcsim,
+// one after another: an OPC UA client sees all of the plant's tags, in
+// order, and RunCount counting.
+
+const { test, before, after } = require("node:test");
+const assert = require("node:assert/strict");
+const path = require("node:path");
+const { spawn, execFileSync } = require("node:child_process");
+
+const repo = path.resolve(__dirname, "..", "..");
+const opcsimDir = path.join(repo, "services", "opcsim");
+const { startOpcsim, opcuaSession } = require(path.join(opcsimDir, "test", "helpers"));
+const { AttributeIds, BrowseDirection, StatusCodes } = require(
+  require.resolve("node-opcua-client", { paths: [opcsimDir] }),
+);
+
+const buildDir = path.resolve(repo, process.env.VARNOK_BUILD_DIR || "build");
+const MODELS = [
+  { program: "SISO", object: "TrainingSISO", group: "S1" },
+  { program: "Brinell", object: "Brinell", group: "S1" },
+  { program: "Calder", object: "MIMOModel_2x3", group: "S1" },
+  { program: "Fractor", object: "Fractor", group: "S1" },
+  { program: "Dunmore", object: "LPV_SISO_process", group: "LPV1" },
+  { program: "Farrow", object: "DV_process", group: "S7" },
+];
+
+let sim;
+let ua;
+
+before(async () => {
+  sim = await startOpcsim();
+  ua = await opcuaSession(sim.endpoint);
+});
+
+after(async () => {
+  if (ua) await ua.close().catch(() => {});
+  if (sim) sim.kill();
+});
+
+// The plant's tags in order, as the offline runner lists them.
+function tagsOf({ program, object }) {
+  const csv = execFileSync(path.join(buildDir, "bin", "varnok-batch"), [`varnok.${program}`, object, "--steps", "1"]);
+  return csv.toString().split("\n")[0].split(",").slice(1);
+}
+
+async function until(check, limitMs, what) {
+  const deadline = Date.now() + limitMs;
+  for (;;) {
+    const result = await check().catch(() => false);
+    if (result) return result;
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+for (const model of MODELS) {
+  test(`${model.program} serves group ${model.group} with all its tags and RunCount counting`, async () => {
+    const expected = tagsOf(model);
+    const child = spawn(
+      path.join(buildDir, "bin", model.program),
+      ["--host", "127.0.0.1", "--port", String(sim.gatewayPort), "--speed", "50"],
+      { stdio: ["ignore", "pipe", "pipe"] },
+    );
+    let output = "";
+    child.stdout.setEncoding("utf8").on("data", (d) => (output += d));
+    child.stderr.setEncoding("utf8").on("data", (d) => (output += d));
+    const exited = new Promise((r) => child.once("exit", (code, signal) => r({ code, signal })));
+    try {
+      await until(async () => output.includes(`Group ${model.group} registered`), 15000, `${model.program} to register`);
+      const result = await ua.session.browse({
+        nodeId: `ns=2;s=${model.group}`,
+        browseDirection: BrowseDirection.Forward,
+        referenceTypeId: "HierarchicalReferences",
+        includeSubtypes: true,
+        resultMask: 0x3f,
+      });
+      assert.equal(result.statusCode.value, StatusCodes.Good.value);
+      assert.deepEqual(result.references.map((r) => r.browseName.name), expected);
+
+      const runCount = async () =>
+        (await ua.session.read({ nodeId: `ns=2;s=${model.group}.RunCount`, attributeId: AttributeIds.Value })).value
+          .value;
+      const first = await until(async () => (await runCount()) > 0 && runCount(), 10000, "first period");
+      await until(async () => (await runCount()) >= first + 10, 10000, "ten more periods");
+    } finally {
+      child.kill("SIGTERM");
+      const { code } = await exited;
+      assert.equal(code, 0, `${model.program} exit: ${output}`);
+    }
+  });
+}
