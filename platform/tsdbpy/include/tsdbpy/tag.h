@@ -1,0 +1,34 @@
+#pragma once
+
+// Tags: one per recorded variable, named uniquely (the viewer uses the node
+// id, e.g. "2:G1.PV").
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tsdbpy/conn.h"
+#include "tsdbpy/error.h"
+
+namespace tsdbpy::tag {
+
+struct TagInfo {
+  std::string tag_name{};
+  // The tag's source, or none (stored as NULL).
+  std::optional<int> source_id{};
+  // The variable's name at its source.
+  std::string source_tagname{};
+  // Filled by insert_new_tag and get_tag.
+  std::optional<int> tag_id{};
+};
+
+// The stored tag named exactly `tag_name`, or none. Throws tsdbpy::Error when
+// the query fails, the connection is closed or the name holds a NUL character.
+std::optional<TagInfo> get_tag(conn::Connection& conn, std::string_view tag_name);
+
+// Stores `tag` and fills its tag_id. ok is false, with tag_id untouched and
+// nothing stored, when the name is taken already, the source_id names no
+// source, a text holds a NUL character, or the database fails.
+Result insert_new_tag(conn::Connection& conn, TagInfo& tag);
+
+}  // namespace tsdbpy::tag

@@ -1,0 +1,34 @@
+#pragma once
+
+// Recorded values: (tag, server time stamp, double).
+
+#include <chrono>
+#include <span>
+#include <vector>
+
+#include "tsdbpy/conn.h"
+#include "tsdbpy/error.h"
+
+namespace tsdbpy::tsdata {
+
+using TimePoint = std::chrono::system_clock::time_point;
+
+struct Sample {
+  TimePoint ts{};  // microsecond resolution, as the server keeps it
+  double value{};
+};
+
+// Stores values[i] for tag_ids[i], all in one statement and one round trip,
+// time-stamped by the server (every value of one call gets the same time
+// stamp). Doubles are stored bit for bit, NaN and infinities included.
+// All or nothing: ok is false and nothing is stored when the lengths differ
+// (then the database is not contacted), a tag id is unknown, the connection
+// is closed or lost, or the database fails. An empty batch is ok and sends
+// nothing.
+Result write_tsdata(conn::Connection& conn, std::span<const int> tag_ids, std::span<const double> values);
+
+// The values of one tag with from <= ts < to, oldest first. Throws
+// tsdbpy::Error when the query fails or the connection is closed.
+std::vector<Sample> read_tsdata(conn::Connection& conn, int tag_id, TimePoint from, TimePoint to);
+
+}  // namespace tsdbpy::tsdata

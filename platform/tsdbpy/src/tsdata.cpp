@@ -1,0 +1,60 @@
+#include "tsdbpy/tsdata.h"
+
+#include <charconv>
+#include <string>
+
+#include "pq.h"
+
+namespace tsdbpy::tsdata {
+
+Result write_tsdata(conn::Connection& conn, std::span<const int> tag_ids, std::span<const double> values) {
+  // One statement whatever the batch size: the arrays travel in binary form
+  // and are unpacked by the server.
+  static constexpr const char* kSql =
+      "INSERT INTO tsdata (tag_id, ts, value)"
+      " SELECT u.tag_id, now(), u.value FROM unnest($1::int4[], $2::float8[]) AS u (tag_id, value)";
+  if (tag_ids.size() != values.size()) {
+    return Result{false, "write_tsdata needs one value per tag id, got " + std::to_string(tag_ids.size()) +
+                             " tag ids and " + std::to_string(values.size()) + " values"};
+  }
+  try {
+    if (!conn) {
+      return Result{false,
+                    conn.broken() ? "the database connection was lost" : "the database connection is closed"};
+    }
+    if (tag_ids.empty()) return Result{true, {}};
+    detail::Params params;
+    params.int4_array(tag_ids);
+    params.float8_array(values);
+    const auto res = detail::exec(conn, kSql, params, detail::call_deadline(conn));
+    const char* rows = PQcmdTuples(res.get());
+    std::size_t stored = 0;
+    std::from_chars(rows, rows + std::char_traits<char>::length(rows), stored);
+    if (stored != tag_ids.size()) {
+      return Result{false, "the server stored " + std::to_string(stored) + " of " +
+                               std::to_string(tag_ids.size()) + " values"};
+    }
+    return Result{true, {}};
+  } catch (const Error& e) {
+    return detail::failed(e);
+  }
+}
+
+std::vector<Sample> read_tsdata(conn::Connection& conn, int tag_id, TimePoint from, TimePoint to) {
+  static constexpr const char* kSql =
+      "SELECT ts, value FROM tsdata WHERE tag_id = $1 AND ts >= $2 AND ts < $3 ORDER BY ts";
+  detail::Params params;
+  params.int4(tag_id);
+  params.timestamptz(from);
+  params.timestamptz(to);
+  const auto res = detail::exec(conn, kSql, params, detail::call_deadline(conn), true);
+  std::vector<Sample> out;
+  const int rows = PQntuples(res.get());
+  out.reserve(static_cast<std::size_t>(rows));
+  for (int row = 0; row < rows; ++row) {
+    out.push_back(Sample{detail::get_timestamptz(res.get(), row, 0), detail::get_float8(res.get(), row, 1)});
+  }
+  return out;
+}
+
+}  // namespace tsdbpy::tsdata
