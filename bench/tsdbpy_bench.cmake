@@ -4,4 +4,4 @@
 find_package(PostgreSQL REQUIRED)
 add_executable(tsdbpy_bench tsdbpy_bench.cpp)
 target_link_libraries(tsdbpy_bench PRIVATE varnok::tsdbpy PostgreSQL::PostgreSQL benchmark::benchmark_main)
-target_include_directories(tsdbpy_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/tsdbpy)
+target_include_directories(tsdbpy_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
