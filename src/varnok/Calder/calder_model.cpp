@@ -39,15 +39,7 @@ const ValueMap sim_ini_dict = frame::merge_all({
     {{"CV1std_10min", 0.0}, {"CV2std_10min", 0.0}, {"CV3std_10min", 0.0}},
     {{"OPEN_CV1std_10min", 0.0}, {"OPEN_CV2std_10min", 0.0}, {"OPEN_CV3std_10min", 0.0}},
     {{"SP1", 41}, {"SP2", 42}, {"SP3", 43}},
-    {{"RunCount", 0},
-     {"BK1", 0.0},
-     {"BK2", 0.0},
-     {"BK3", 0.0},
-     {"BK4", 0.0},
-     {"BK5", 0.0},
-     {"BK6", 0.0},
-     {"BK7", 0.0},
-     {"BK8", 0.0}},
+    frame::bookkeeping_tags(),
 });
 
 Sim::Sim() : Sim(corvex::Simulink::Options{}) {}
@@ -64,10 +56,8 @@ Sim::Sim(corvex::Simulink::Options framework)
   for (auto& [cv, noise] : v_) frame::standardise(noise);
 
   const std::vector walk_num{1.0, -0.5, 0.7};
-  const auto slow = frame::coloured_noise(gen, N, walk_num, std::vector{1.0, -1.94, 0.9409});
-  const auto fast = frame::coloured_noise(gen, N, walk_num, std::vector{1.0, -0.34, 0.0285});
-  dv1_.resize(N);
-  for (std::size_t i = 0; i < N; ++i) dv1_[i] = slow[i] + 10.0 * fast[i];
+  dv1_ = frame::random_walk(gen, N, walk_num, std::vector{1.0, -1.94, 0.9409},
+                            std::vector{1.0, -0.34, 0.0285}, 10.0);
   frame::scale_about(dv1_, 1.0, sim_ini_dict.at("DV1").to_double());  // the walk's own mean stays
 
   for (int i = 1; i <= kCvCount; ++i) {

@@ -123,15 +123,7 @@ const ValueMap& sim_ini_dict() {
        {"_P2", 0.0},
        {"SET_CV_STD", 1.0},
        {"SET_DV_RANDOM", 1.0}},
-      {{"RunCount", 0},
-       {"BK1", 0.0},
-       {"BK2", 0.0},
-       {"BK3", 0.0},
-       {"BK4", 0.0},
-       {"BK5", 0.0},
-       {"BK6", 0.0},
-       {"BK7", 0.0},
-       {"BK8", 0.0}},
+      frame::bookkeeping_tags(),
   });
   return ini;
 }

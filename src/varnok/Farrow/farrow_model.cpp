@@ -109,15 +109,7 @@ const ValueMap& sim_ini_dict() {
        {"_DV1Sim", dv1_sim().front()},
        {"v1", v1().front()},
        {"SP1", 31.0}},
-      {{"RunCount", 0},
-       {"BK1", 0.0},
-       {"BK2", 0.0},
-       {"BK3", 0.0},
-       {"BK4", 0.0},
-       {"BK5", 0.0},
-       {"BK6", 0.0},
-       {"BK7", 0.0},
-       {"BK8", 0.0}},
+      frame::bookkeeping_tags(),
   });
   return ini;
 }

@@ -99,15 +99,7 @@ const ValueMap sim_ini_dict = frame::merge_all({
     OPEN_ini_dict,
     zeros(kCVStd),
     zeros(kOpenCVStd),
-    {{"RunCount", 0},
-     {"BK1", 0.0},
-     {"BK2", 0.0},
-     {"BK3", 0.0},
-     {"BK4", 0.0},
-     {"BK5", 0.0},
-     {"BK6", 0.0},
-     {"BK7", 0.0},
-     {"BK8", 0.0}},
+    frame::bookkeeping_tags(),
 });
 
 ShellSim::ShellSim()
@@ -135,11 +127,8 @@ ShellSim::ShellSim()
   const auto slow_den = frame::poly_mul(std::array{1.0, -0.95}, std::array{1.0, -0.95});
   const auto fast_den = frame::poly_mul(std::array{1.0, -0.15}, std::array{1.0, -0.19});
   for (const Walk& walk : {Walk{kDV[0], 5.5, 1.3}, Walk{kDV[1], 9.5, 0.9}}) {
-    std::vector<double> sum = frame::coloured_noise(gen, N, walk_num, slow_den);
-    const std::vector<double> fast = frame::coloured_noise(gen, N, walk_num, fast_den);
-    for (std::size_t n = 0; n < N; ++n) sum[n] += walk.fast_weight * fast[n];
-    const double centre = frame::mean(sum);
-    for (auto& x : sum) x -= centre;
+    std::vector<double> sum = frame::random_walk(gen, N, walk_num, slow_den, fast_den, walk.fast_weight);
+    frame::remove_mean(sum);
     frame::scale_about(sum, walk.amplitude, sim_ini_dict.at(walk.tag).to_double());
     dv_.set(walk.tag, std::move(sum));
   }

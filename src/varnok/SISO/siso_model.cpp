@@ -38,15 +38,7 @@ const ValueMap sim_ini_dict = frame::merge_all({
     OPEN_ini_dict,
     PID_ini_dict,
     {{"CV1std_10min", 0.0}, {"OPEN_CV1std_10min", 0.0}, {"PID_CV1std_10min", 0.0}},
-    {{"RunCount", 0},
-     {"BK1", 0.0},
-     {"BK2", 0.0},
-     {"BK3", 0.0},
-     {"BK4", 0.0},
-     {"BK5", 0.0},
-     {"BK6", 0.0},
-     {"BK7", 0.0},
-     {"BK8", 0.0}},
+    frame::bookkeeping_tags(),
 });
 
 SISOSim::SISOSim()
@@ -60,12 +52,9 @@ SISOSim::SISOSim()
   frame::standardise(v1_);
 
   const std::vector walk_num{1.0, 0.7, -0.1};
-  const auto slow = frame::coloured_noise(gen, N, walk_num, std::vector{1.0, -1.9, 0.9025});
-  const auto fast = frame::coloured_noise(gen, N, walk_num, std::vector{1.0, -0.34, 0.0285});
-  dv1_.resize(N);
-  for (std::size_t i = 0; i < N; ++i) dv1_[i] = slow[i] + 10.0 * fast[i];
-  const double centre = frame::mean(dv1_);
-  for (auto& x : dv1_) x -= centre;
+  dv1_ = frame::random_walk(gen, N, walk_num, std::vector{1.0, -1.9, 0.9025}, std::vector{1.0, -0.34, 0.0285},
+                            10.0);
+  frame::remove_mean(dv1_);
   frame::scale_about(dv1_, 1.0, sim_ini_dict.at("DV1").to_double());
 }
 

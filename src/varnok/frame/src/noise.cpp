@@ -55,6 +55,15 @@ std::vector<double> coloured_noise(NormalGenerator& gen, std::size_t n, std::spa
   return lfilter(b, a, e);
 }
 
+std::vector<double> random_walk(NormalGenerator& gen, std::size_t n, std::span<const double> num,
+                                std::span<const double> slow_den, std::span<const double> fast_den,
+                                double fast_weight) {
+  std::vector<double> walk = coloured_noise(gen, n, num, slow_den);
+  const std::vector<double> fast = coloured_noise(gen, n, num, fast_den);
+  for (std::size_t i = 0; i < n; ++i) walk[i] += fast_weight * fast[i];
+  return walk;
+}
+
 std::vector<double> poly_mul(std::span<const double> p, std::span<const double> q) {
   if (p.empty() || q.empty()) return {};
   std::vector<double> out(p.size() + q.size() - 1, 0.0);
@@ -78,9 +87,13 @@ double population_std(std::span<const double> x) {
   return std::sqrt(sum / static_cast<double>(x.size()));
 }
 
-void standardise(std::vector<double>& x) {
+void remove_mean(std::vector<double>& x) {
   const double m = mean(x);
   for (auto& v : x) v -= m;
+}
+
+void standardise(std::vector<double>& x) {
+  remove_mean(x);
   const double s = population_std(x);
   for (auto& v : x) v /= s;
 }

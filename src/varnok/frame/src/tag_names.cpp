@@ -43,6 +43,12 @@ corvex::ValueMap derive_copy_ini(const corvex::ValueMap& process_ini, std::strin
   return out;
 }
 
+corvex::ValueMap bookkeeping_tags() {
+  corvex::ValueMap out{{"RunCount", 0}};
+  for (int i = 1; i <= 8; ++i) out.set("BK" + std::to_string(i), 0.0);
+  return out;
+}
+
 corvex::ValueMap merge_all(std::initializer_list<corvex::ValueMap> maps) {
   corvex::ValueMap out;
   for (const auto& m : maps) out.merge(m);

@@ -31,6 +31,12 @@ std::vector<double> lfilter(std::span<const double> b, std::span<const double> a
 std::vector<double> coloured_noise(NormalGenerator& gen, std::size_t n, std::span<const double> b,
                                    std::span<const double> a);
 
+// A random disturbance walk: slow + fast_weight·fast, two coloured-noise
+// sequences with the same numerator, the slow one drawn first.
+std::vector<double> random_walk(NormalGenerator& gen, std::size_t n, std::span<const double> num,
+                                std::span<const double> slow_den, std::span<const double> fast_den,
+                                double fast_weight);
+
 // Polynomial product (convolution) of two coefficient lists.
 std::vector<double> poly_mul(std::span<const double> p, std::span<const double> q);
 
@@ -38,6 +44,8 @@ double mean(std::span<const double> x);
 // Standard deviation with divisor n (two passes, so no cancellation).
 double population_std(std::span<const double> x);
 
+// x ← x − mean, in place.
+void remove_mean(std::vector<double>& x);
 // x ← (x − mean) / population std, in place.
 void standardise(std::vector<double>& x);
 // x ← amplitude·x / population std + centre, in place; the mean is kept.

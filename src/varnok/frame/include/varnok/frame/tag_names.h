@@ -20,6 +20,10 @@ corvex::PlantDescription derive_copy(const corvex::PlantDescription& plant, std:
 // then those starting with "CV", renamed, same values.
 corvex::ValueMap derive_copy_ini(const corvex::ValueMap& process_ini, std::string_view prefix);
 
+// The bookkeeping tags every model ends its tag set with: "RunCount"
+// (integer 0) and the spares "BK1" to "BK8" (0.0).
+corvex::ValueMap bookkeeping_tags();
+
 // Merges the maps in order into one; a later map overwrites an equal tag.
 corvex::ValueMap merge_all(std::initializer_list<corvex::ValueMap> maps);
 
