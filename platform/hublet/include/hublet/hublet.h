@@ -1,0 +1,187 @@
+#pragma once
+
+// hublet: a small OPC UA binary client (SecurityPolicy None, anonymous) with
+// the calls a data-hub viewer makes: open a source on an endpoint, browse a
+// node's children, group variables, poll their values and write doubles.
+//
+// Results are checked by status: handles against HUBLET_INVALID_HANDLE,
+// (status, data) pairs with a negative status meaning failure. Every call is
+// bounded in time; a lost connection is re-established on a later call.
+// All calls are safe from any thread; requests on one source are serialised.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "hublet/status.h"
+
+namespace hublet {
+
+inline constexpr int HUBLET_INVALID_HANDLE = 0;
+
+enum HUBLET_LOG_LEVEL : int {
+  HUBLET_LOG_LEVEL_TRACE = 0,
+  HUBLET_LOG_LEVEL_DEBUG = 1,
+  HUBLET_LOG_LEVEL_INFO = 2,
+  HUBLET_LOG_LEVEL_WARN = 3,
+  HUBLET_LOG_LEVEL_ERROR = 4,
+  HUBLET_LOG_LEVEL_OFF = 5,
+};
+
+// OPC UA NodeClass values.
+enum HUBLET_NODETYPE : int {
+  HUBLET_NODETYPE_NONE = 0,
+  HUBLET_NODETYPE_OBJECT = 1,
+  HUBLET_NODETYPE_VARIABLE = 2,
+  HUBLET_NODETYPE_METHOD = 4,
+  HUBLET_NODETYPE_OBJECTTYPE = 8,
+  HUBLET_NODETYPE_VARIABLETYPE = 16,
+  HUBLET_NODETYPE_REFERENCETYPE = 32,
+  HUBLET_NODETYPE_DATATYPE = 64,
+  HUBLET_NODETYPE_VIEW = 128,
+};
+
+// OPC UA built-in type ids; UNKNOWN for every other data type (structures,
+// enumerations, abstract and derived types).
+enum HUBLET_DATATYPE : int {
+  HUBLET_DATATYPE_UNKNOWN = 0,
+  HUBLET_DATATYPE_BOOLEAN = 1,
+  HUBLET_DATATYPE_SBYTE = 2,
+  HUBLET_DATATYPE_BYTE = 3,
+  HUBLET_DATATYPE_INT16 = 4,
+  HUBLET_DATATYPE_UINT16 = 5,
+  HUBLET_DATATYPE_INT32 = 6,
+  HUBLET_DATATYPE_UINT32 = 7,
+  HUBLET_DATATYPE_INT64 = 8,
+  HUBLET_DATATYPE_UINT64 = 9,
+  HUBLET_DATATYPE_FLOAT = 10,
+  HUBLET_DATATYPE_DOUBLE = 11,
+  HUBLET_DATATYPE_STRING = 12,
+  HUBLET_DATATYPE_DATETIME = 13,
+  HUBLET_DATATYPE_GUID = 14,
+  HUBLET_DATATYPE_BYTESTRING = 15,
+  HUBLET_DATATYPE_XMLELEMENT = 16,
+  HUBLET_DATATYPE_NODEID = 17,
+  HUBLET_DATATYPE_EXPANDEDNODEID = 18,
+  HUBLET_DATATYPE_STATUSCODE = 19,
+  HUBLET_DATATYPE_QUALIFIEDNAME = 20,
+  HUBLET_DATATYPE_LOCALIZEDTEXT = 21,
+  HUBLET_DATATYPE_EXTENSIONOBJECT = 22,
+  HUBLET_DATATYPE_DATAVALUE = 23,
+  HUBLET_DATATYPE_VARIANT = 24,
+  HUBLET_DATATYPE_DIAGNOSTICINFO = 25,
+};
+
+const char* node_type_name(int node_type);  // "Variable", "Object", ...; "None" otherwise
+const char* data_type_name(int data_type);  // "Double", "Boolean", ...; "Unknown" otherwise
+
+// One child found by browse_source. node_name is the identifier's text: the
+// string itself for string ids, decimal digits for numeric ids (a GUID in its
+// usual text form, an opaque id in base64). The node id is written
+// "<namespace_index>:<node_name>".
+struct NodeRecord {
+  HUBLET_NODETYPE node_type = HUBLET_NODETYPE_NONE;
+  bool is_readable = false;  // variables whose (user) access level allows reading
+  HUBLET_DATATYPE data_type = HUBLET_DATATYPE_UNKNOWN;
+  int namespace_index = 0;
+  std::string node_name;
+  std::string display_name;
+  bool operator==(const NodeRecord&) const = default;
+};
+
+// One variable to subscribe. data_type is a HUBLET_DATATYPE value; 0 (unknown)
+// makes the library ask the server when it needs the type.
+struct TagDescriptor {
+  int data_type = HUBLET_DATATYPE_UNKNOWN;
+  int namespace_index = 0;
+  std::string tag_name;
+  bool operator==(const TagDescriptor&) const = default;
+};
+
+struct ValueRecord {
+  // Booleans as bool; integer types as int64 (UInt64 beyond its range as
+  // double); Float and Double as double; String, LocalizedText, QualifiedName,
+  // XmlElement and ByteString as text. monostate when the server answered with
+  // a bad status for the node, and for arrays and other types.
+  std::variant<std::monostate, bool, std::int64_t, double, std::string> value;
+  std::uint32_t status_code = 0;                        // the server's OPC UA status for the value
+  HUBLET_DATATYPE data_type = HUBLET_DATATYPE_UNKNOWN;  // built-in type of the value sent
+  bool operator==(const ValueRecord&) const = default;
+};
+
+struct Options {
+  // Establishing a connection: TCP (all addresses of the host), Hello,
+  // OpenSecureChannel, CreateSession and ActivateSession together.
+  std::chrono::milliseconds connect_timeout{3000};
+  // Every service request once connected.
+  std::chrono::milliseconds request_timeout{5000};
+  // Secure channel token lifetime asked for; renewed at 75 % of what the
+  // server grants.
+  std::chrono::milliseconds channel_lifetime{600000};
+  std::chrono::milliseconds session_timeout{60000};
+  // Operations per Read request; larger reads are split.
+  std::size_t max_nodes_per_read = 1000;
+  // Largest response accepted (all chunks together), and the largest chunk
+  // (at least 8192); longer responses come in several chunks.
+  std::uint32_t max_message_size = 16u * 1024 * 1024;
+  std::uint32_t receive_buffer_size = 65536;
+};
+
+class HubletLibrary {
+ public:
+  HubletLibrary();
+  explicit HubletLibrary(Options options);
+  ~HubletLibrary();  // calls destroy()
+  HubletLibrary(const HubletLibrary&) = delete;
+  HubletLibrary& operator=(const HubletLibrary&) = delete;
+
+  // Log lines go to standard error, one per event, at this level and above
+  // (default HUBLET_LOG_LEVEL_WARN).
+  void set_log_level(int level);
+
+  // kind 0: OPC UA binary over TCP, endpoint "opc.tcp://host[:port][/path]".
+  // mode 1: connect now and fail when the server cannot be reached; mode 0:
+  // connect on the first call. sub_interval_ms is the expected polling period
+  // (the session time-out is kept well above it). Returns a source handle or
+  // HUBLET_INVALID_HANDLE, within connect_timeout.
+  int create_source(int kind, const std::string& endpoint, int sub_interval_ms, int mode);
+
+  // The children of ns:node_name (hierarchical references, forward), all of
+  // them, in the server's order. A node_name of decimal digits names a numeric
+  // identifier, anything else a string identifier. max_refs_per_node is the
+  // page size asked of the server (0: the server's choice).
+  std::pair<int, std::vector<NodeRecord>> browse_source(int source, int max_refs_per_node, int ns,
+                                                        const std::string& node_name);
+
+  int create_group(int source, const std::string& name);
+
+  // Item handles in the order of the descriptors. Does not contact the server.
+  std::pair<int, std::vector<int>> subscribe_group(int group, const std::vector<TagDescriptor>& descriptors);
+
+  // Reads the current values; the status is negative when the request failed
+  // as a whole, per-node failures are in the records.
+  std::pair<int, std::vector<ValueRecord>> read_group_values(int group, const std::vector<int>& items);
+
+  // Writes values[i] to items[i], each converted exactly to the node's data
+  // type. A value that does not fit (fraction or out of range for an
+  // integer, NaN/inf for an integer, other than 0/1 for a Boolean, beyond the
+  // range of a Float) is refused and that item is not written; the others
+  // are. Returns HUBLET_STATUS_GOOD when every value was written, otherwise
+  // the first failure.
+  int write_group_values(int group, const std::vector<int>& items, const std::vector<double>& values);
+
+  int destroy_group(int group);
+  int destroy_source(int source);  // also destroys the source's groups
+  // Closes every session and channel; idempotent. The library stays usable.
+  void destroy();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace hublet

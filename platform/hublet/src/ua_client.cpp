@@ -1,0 +1,302 @@
+#include "ua_client.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+
+namespace hublet::ua {
+
+namespace {
+
+// More pages than this from one Browse is a server going round in circles.
+constexpr int kMaxBrowsePages = 100000;
+constexpr auto kCloseTimeout = std::chrono::milliseconds(1000);
+
+// Statuses after which the session (or channel) is gone for good.
+bool ends_session(std::uint32_t code) {
+  switch (code) {
+    case sc::kBadSessionIdInvalid:
+    case sc::kBadSessionClosed:
+    case sc::kBadSessionNotActivated:
+    case sc::kBadSecureChannelIdInvalid:
+    case sc::kBadTcpSecureChannelUnknown:
+    case sc::kBadSecureChannelClosed:
+    case sc::kBadSecureChannelTokenUnknown:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::uint32_t millis_until(Deadline deadline) {
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return ms < 0 ? 0 : static_cast<std::uint32_t>(ms);
+}
+
+ByteString random_nonce() {
+  std::random_device device;
+  ByteString nonce;
+  for (int i = 0; i < 32; ++i) nonce.bytes += static_cast<char>(device() & 0xFF);
+  return nonce;
+}
+
+}  // namespace
+
+Client::Client(const Logger& log, std::string url, Endpoint endpoint, const Options& options)
+    : log_(log), url_(std::move(url)), endpoint_(std::move(endpoint)), options_(options) {}
+
+Client::~Client() {
+  if (channel_) channel_->abandon();
+}
+
+bool Client::connected() const {
+  return channel_ && channel_->is_open() && session_active_;
+}
+
+HUBLET_STATUS Client::connect() {
+  const Deadline deadline = Clock::now() + options_.connect_timeout;
+  if (channel_) channel_->abandon();
+  session_active_ = false;
+  authentication_token_ = NodeId{};  // CreateSession goes without one
+  ChannelSettings settings;
+  settings.receive_buffer_size = std::max(options_.receive_buffer_size, kMinBufferSize);
+  settings.max_message_size = std::max(options_.max_message_size, settings.receive_buffer_size);
+  settings.requested_lifetime_ms = static_cast<std::uint32_t>(options_.channel_lifetime.count());
+  channel_ = std::make_unique<SecureChannel>(log_, settings);
+  HUBLET_STATUS status = channel_->open(endpoint_, url_, deadline);
+  if (status == HUBLET_STATUS_GOOD) status = create_session(deadline);
+  if (status != HUBLET_STATUS_GOOD) {
+    channel_->abandon();
+    // Said once per outage; a poller retrying every second would repeat it.
+    HUBLET_LOG(log_, outage_reported_ ? HUBLET_LOG_LEVEL_DEBUG : HUBLET_LOG_LEVEL_WARN,
+               "cannot connect to %s (%s)", url_.c_str(), status_name(status));
+    outage_reported_ = true;
+    return status;
+  }
+  if (outage_reported_) HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "connected to %s again", url_.c_str());
+  outage_reported_ = false;
+  HUBLET_LOG(log_, HUBLET_LOG_LEVEL_INFO, "connected to %s", url_.c_str());
+  return HUBLET_STATUS_GOOD;
+}
+
+HUBLET_STATUS Client::create_session(Deadline deadline) {
+  CreateSessionRequest create;
+  create.client_description.application_uri = "urn:varnok:hublet";
+  create.client_description.product_uri = "urn:varnok:hublet";
+  create.client_description.application_name.text = "hublet";
+  create.client_description.application_type = ApplicationType::kClient;
+  create.endpoint_url = url_;
+  create.session_name = "hublet-" + std::to_string(::getpid());
+  create.client_nonce = random_nonce();
+  create.requested_session_timeout = static_cast<double>(options_.session_timeout.count());
+  create.max_response_message_size = options_.max_message_size;
+  CreateSessionResponse created;
+  HUBLET_STATUS status = exchange(create, created, "CreateSession", deadline);
+  if (status != HUBLET_STATUS_GOOD) return status;
+  authentication_token_ = created.authentication_token;
+
+  // The anonymous policy id the server announced, preferring endpoints
+  // without security; then the usual names.
+  std::vector<std::string> policies;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const EndpointDescription& e : created.server_endpoints) {
+      const bool none = e.security_policy_uri == kSecurityPolicyNone;
+      if (none != (pass == 0)) continue;
+      for (const UserTokenPolicy& p : e.user_identity_tokens) {
+        if (p.token_type == UserTokenType::kAnonymous && !p.policy_id.empty() &&
+            std::find(policies.begin(), policies.end(), p.policy_id) == policies.end()) {
+          policies.push_back(p.policy_id);
+        }
+      }
+    }
+  }
+  for (const char* fallback : {"anonymous", "0"}) {
+    if (std::find(policies.begin(), policies.end(), fallback) == policies.end()) policies.push_back(fallback);
+  }
+
+  for (const std::string& policy : policies) {
+    ActivateSessionRequest activate;
+    activate.user_identity_token.type_id = NodeId::numeric_id(0, id::kAnonymousIdentityTokenBinary);
+    activate.user_identity_token.encoding = ExtensionObject::Encoding::kBinary;
+    const Bytes token = encode_to_bytes(AnonymousIdentityToken{policy});
+    activate.user_identity_token.body.assign(token.begin(), token.end());
+    ActivateSessionResponse activated;
+    status = exchange(activate, activated, "ActivateSession", deadline);
+    if (status == HUBLET_STATUS_GOOD) {
+      session_active_ = true;
+      return status;
+    }
+    // Only a refused identity token is worth another policy id.
+    if (status != HUBLET_STATUS_SERVER_REFUSED || !channel_->is_open()) return status;
+  }
+  return status;
+}
+
+template <typename Request, typename Reply>
+HUBLET_STATUS Client::exchange(Request& request, Reply& reply, const char* name, Deadline deadline) {
+  request.header.authentication_token = authentication_token_;
+  request.header.timestamp = now_utc();
+  request.header.request_handle = ++request_handle_;
+  request.header.timeout_hint = millis_until(deadline);
+  Response response;
+  const HUBLET_STATUS status = channel_->call(encode_message(request), response, deadline);
+  if (status != HUBLET_STATUS_GOOD) return status;
+  if (auto* typed = std::get_if<Reply>(&response); typed && !typed->header.service_result.is_bad()) {
+    reply = std::move(*typed);
+    return HUBLET_STATUS_GOOD;
+  }
+  if (!std::holds_alternative<Reply>(response) && !std::holds_alternative<ServiceFault>(response)) {
+    HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "%s: the server answered with another message", name);
+    return HUBLET_STATUS_MALFORMED;
+  }
+  const std::uint32_t code = response_header(response).service_result.code;
+  HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server refused %s: %s", name, status_text(code).c_str());
+  if (ends_session(code)) {
+    session_active_ = false;
+    channel_->abandon();
+  }
+  return HUBLET_STATUS_SERVER_REFUSED;
+}
+
+template <typename Request, typename Reply>
+HUBLET_STATUS Client::service(Request& request, Reply& reply, const char* name) {
+  for (int attempt = 0;; ++attempt) {
+    bool fresh = false;
+    if (!connected()) {
+      const HUBLET_STATUS status = connect();
+      if (status != HUBLET_STATUS_GOOD) return status;
+      fresh = true;
+    }
+    const HUBLET_STATUS status = exchange(request, reply, name, Clock::now() + options_.request_timeout);
+    // A connection that died while idle (server restarted) is worth one
+    // more try over a new one; a new one that fails is not.
+    if (status == HUBLET_STATUS_GOOD || connected() || fresh || attempt > 0) return status;
+    HUBLET_LOG(log_, HUBLET_LOG_LEVEL_INFO, "%s: connection to %s lost, reconnecting", name, url_.c_str());
+  }
+}
+
+void Client::disconnect() {
+  if (!channel_) return;
+  const Deadline deadline =
+      Clock::now() + std::min<std::chrono::milliseconds>(options_.request_timeout, kCloseTimeout);
+  if (connected()) {
+    CloseSessionRequest request;
+    CloseSessionResponse reply;
+    exchange(request, reply, "CloseSession", deadline);
+  }
+  session_active_ = false;
+  channel_->close(deadline);
+  channel_.reset();
+}
+
+void Client::release_continuation_point(const ByteString& point) {
+  if (!connected()) return;
+  BrowseNextRequest request;
+  request.release_continuation_points = true;
+  request.continuation_points.push_back(point);
+  BrowseNextResponse reply;
+  exchange(request, reply, "BrowseNext", Clock::now() + options_.request_timeout);
+}
+
+HUBLET_STATUS Client::browse(const NodeId& node, std::uint32_t max_refs,
+                             std::vector<ReferenceDescription>& out) {
+  out.clear();
+  BrowseRequest request;
+  request.requested_max_references_per_node = max_refs;
+  BrowseDescription& what = request.nodes_to_browse.emplace_back();
+  what.node_id = node;
+  what.browse_direction = BrowseDirection::kForward;
+  what.reference_type_id = NodeId::numeric_id(0, id::kHierarchicalReferences);
+  what.include_subtypes = true;
+  what.node_class_mask = 0;
+  what.result_mask = kBrowseResultAll;
+  BrowseResponse reply;
+  HUBLET_STATUS status = service(request, reply, "Browse");
+  if (status != HUBLET_STATUS_GOOD) return status;
+
+  std::vector<ReferenceDescription> found;
+  std::vector<BrowseResult>* results = &reply.results;
+  BrowseNextResponse next_reply;
+  for (int page = 0;; ++page) {
+    if (results->size() != 1) {
+      HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "Browse: %zu results for one node", results->size());
+      return HUBLET_STATUS_MALFORMED;
+    }
+    BrowseResult& result = results->front();
+    if (result.status_code.is_bad()) {
+      HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server refused to browse %s: %s", to_string(node).c_str(),
+                 status_text(result.status_code.code).c_str());
+      return HUBLET_STATUS_SERVER_REFUSED;
+    }
+    std::move(result.references.begin(), result.references.end(), std::back_inserter(found));
+    if (result.continuation_point.bytes.empty()) break;
+    if (page + 1 >= kMaxBrowsePages) {
+      HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "Browse of %s: more than %d pages, giving up",
+                 to_string(node).c_str(), kMaxBrowsePages);
+      release_continuation_point(result.continuation_point);
+      return HUBLET_STATUS_TOO_LARGE;
+    }
+    BrowseNextRequest next;
+    next.continuation_points.push_back(std::move(result.continuation_point));
+    status = service(next, next_reply, "BrowseNext");
+    if (status != HUBLET_STATUS_GOOD) {
+      release_continuation_point(next.continuation_points.front());
+      return status;
+    }
+    results = &next_reply.results;
+  }
+  out = std::move(found);
+  return HUBLET_STATUS_GOOD;
+}
+
+HUBLET_STATUS Client::read(const std::vector<ReadValueId>& items, std::vector<DataValue>& out) {
+  out.clear();
+  std::vector<DataValue> values;
+  values.reserve(items.size());
+  const std::size_t batch = std::max<std::size_t>(1, options_.max_nodes_per_read);
+  for (std::size_t from = 0; from < items.size(); from += batch) {
+    ReadRequest request;
+    request.max_age = 0;
+    request.timestamps_to_return = TimestampsToReturn::kNeither;
+    const auto first = items.begin() + static_cast<std::ptrdiff_t>(from);
+    request.nodes_to_read.assign(first,
+                                 first + static_cast<std::ptrdiff_t>(std::min(batch, items.size() - from)));
+    ReadResponse reply;
+    const HUBLET_STATUS status = service(request, reply, "Read");
+    if (status != HUBLET_STATUS_GOOD) return status;
+    if (reply.results.size() != request.nodes_to_read.size()) {
+      HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "Read: %zu results for %zu nodes", reply.results.size(),
+                 request.nodes_to_read.size());
+      return HUBLET_STATUS_MALFORMED;
+    }
+    std::move(reply.results.begin(), reply.results.end(), std::back_inserter(values));
+  }
+  out = std::move(values);
+  return HUBLET_STATUS_GOOD;
+}
+
+HUBLET_STATUS Client::write(const std::vector<WriteValue>& items, std::vector<StatusCode>& out) {
+  out.clear();
+  std::vector<StatusCode> results;
+  const std::size_t batch = std::max<std::size_t>(1, options_.max_nodes_per_read);
+  for (std::size_t from = 0; from < items.size(); from += batch) {
+    WriteRequest request;
+    const auto first = items.begin() + static_cast<std::ptrdiff_t>(from);
+    request.nodes_to_write.assign(first,
+                                  first + static_cast<std::ptrdiff_t>(std::min(batch, items.size() - from)));
+    WriteResponse reply;
+    const HUBLET_STATUS status = service(request, reply, "Write");
+    if (status != HUBLET_STATUS_GOOD) return status;
+    if (reply.results.size() != request.nodes_to_write.size()) {
+      HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "Write: %zu results for %zu nodes", reply.results.size(),
+                 request.nodes_to_write.size());
+      return HUBLET_STATUS_MALFORMED;
+    }
+    results.insert(results.end(), reply.results.begin(), reply.results.end());
+  }
+  out = std::move(results);
+  return HUBLET_STATUS_GOOD;
+}
+
+}  // namespace hublet::ua

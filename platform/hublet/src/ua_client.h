@@ -1,0 +1,61 @@
+#pragma once
+
+// A session on one endpoint and the services hublet uses. Connects on
+// demand: a call finds the connection gone (or never made) and establishes
+// a new channel and session first; a call that finds an old connection dead
+// is repeated once over a new one. Not thread-safe: the owner serialises
+// calls.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hublet/hublet.h"
+#include "log.h"
+#include "ua_securechannel.h"
+
+namespace hublet::ua {
+
+class Client {
+ public:
+  Client(const Logger& log, std::string url, Endpoint endpoint, const Options& options);
+  ~Client();
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  // Channel and session, within the connect time-out.
+  HUBLET_STATUS connect();
+  bool connected() const;
+  // CloseSession, CloseSecureChannel, socket; best effort, bounded.
+  void disconnect();
+
+  // Every forward hierarchical reference of `node`, following continuation
+  // points; max_refs is the page size asked of the server.
+  HUBLET_STATUS browse(const NodeId& node, std::uint32_t max_refs, std::vector<ReferenceDescription>& out);
+  // One result per item, in order (split into several requests when long).
+  HUBLET_STATUS read(const std::vector<ReadValueId>& items, std::vector<DataValue>& out);
+  HUBLET_STATUS write(const std::vector<WriteValue>& items, std::vector<StatusCode>& out);
+
+  const std::string& url() const { return url_; }
+  int channel_renewals() const { return channel_ ? channel_->renewals() : 0; }
+
+ private:
+  template <typename Request, typename Reply>
+  HUBLET_STATUS service(Request& request, Reply& reply, const char* name);
+  template <typename Request, typename Reply>
+  HUBLET_STATUS exchange(Request& request, Reply& reply, const char* name, Deadline deadline);
+  HUBLET_STATUS create_session(Deadline deadline);
+  void release_continuation_point(const ByteString& point);
+
+  const Logger& log_;
+  std::string url_;
+  Endpoint endpoint_;
+  Options options_;
+  std::unique_ptr<SecureChannel> channel_;
+  NodeId authentication_token_;
+  bool session_active_ = false;
+  bool outage_reported_ = false;
+  std::uint32_t request_handle_ = 0;
+};
+
+}  // namespace hublet::ua

@@ -1,0 +1,193 @@
+// varnok-ua: browse, read and write an OPC UA server from the command line
+// through hublet.
+//
+//   varnok-ua ENDPOINT browse NS NAME      one line per child, tab-separated
+//   varnok-ua ENDPOINT read NODEID...      NODEID<TAB>value per node
+//   varnok-ua ENDPOINT write NODEID VALUE  exit 0 when the server took it
+//
+// Node ids are written NS:NAME. Exit codes: 2 for usage errors, 1 when the
+// server cannot be reached or refuses.
+
+#include <CLI/CLI.hpp>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "corvex/value.h"
+#include "hublet/hublet.h"
+
+namespace {
+
+using namespace hublet;
+
+constexpr int kUsageError = 2;
+constexpr int kServerError = 1;
+
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+std::string trim(const std::string& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
+  while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
+  return text.substr(first, last - first);
+}
+
+// "NS:NAME": a namespace index 0..65535, one colon, a non-empty name.
+TagDescriptor parse_node_id(const std::string& text) {
+  const auto colon = text.find(':');
+  const std::string ns = text.substr(0, colon == std::string::npos ? 0 : colon);
+  if (colon == std::string::npos || ns.empty() || ns.size() > 5 || colon + 1 == text.size() ||
+      ns.find_first_not_of("0123456789") != std::string::npos || std::stoi(ns) > 65535) {
+    throw UsageError("bad node id \"" + text + "\" (expected NS:NAME, e.g. 2:G1.MV1)");
+  }
+  return TagDescriptor{HUBLET_DATATYPE_UNKNOWN, std::stoi(ns), text.substr(colon + 1)};
+}
+
+// A decimal floating-point literal with blanks around it; nan and inf too.
+double parse_value(const std::string& text) {
+  const std::string t = trim(text);
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(t.c_str(), &end);
+  if (t.empty() || end != t.c_str() + t.size()) throw UsageError("not a number: \"" + text + "\"");
+  return v;
+}
+
+std::string value_text(const ValueRecord& record) {
+  return std::visit(
+      [](const auto& v) -> std::string {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return v ? "True" : "False";
+        } else if constexpr (std::is_same_v<T, std::int64_t>) {
+          return std::to_string(v);
+        } else if constexpr (std::is_same_v<T, double>) {
+          return corvex::to_text(v);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return v;
+        } else {
+          return {};
+        }
+      },
+      record.value);
+}
+
+[[noreturn]] void fail(const std::string& what, int status) {
+  throw std::runtime_error(what + ": " + status_name(status));
+}
+
+int browse(HubletLibrary& hub, int source, int ns, const std::string& name) {
+  const auto [status, records] = hub.browse_source(source, 1000, ns, name);
+  if (status < 0) fail("browse of " + std::to_string(ns) + ":" + name + " failed", status);
+  for (const NodeRecord& r : records) {
+    std::cout << r.namespace_index << ':' << r.node_name << '\t' << r.display_name << '\t'
+              << node_type_name(r.node_type) << '\t' << data_type_name(r.data_type) << '\t'
+              << (r.is_readable ? "yes" : "no") << '\n';
+  }
+  return 0;
+}
+
+int read(HubletLibrary& hub, int source, const std::vector<std::string>& node_ids) {
+  std::vector<TagDescriptor> descriptors;
+  for (const auto& text : node_ids) descriptors.push_back(parse_node_id(text));
+  const int group = hub.create_group(source, "varnok-ua");
+  const auto [subscribed, items] = hub.subscribe_group(group, descriptors);
+  if (subscribed < 0) fail("cannot subscribe", subscribed);
+  const auto [status, records] = hub.read_group_values(group, items);
+  if (status < 0) fail("read failed", status);
+  int exit_code = 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (std::holds_alternative<std::monostate>(records[i].value)) {
+      char code[16];
+      std::snprintf(code, sizeof code, "0x%08X", records[i].status_code);
+      if (records[i].status_code & 0x80000000u) {
+        std::cerr << "varnok-ua: " << node_ids[i] << ": no value (status " << code << ")\n";
+      } else {
+        std::cerr << "varnok-ua: " << node_ids[i] << ": a value of type "
+                  << data_type_name(records[i].data_type)
+                  << " that cannot be shown (an array or a structure)\n";
+      }
+      exit_code = kServerError;
+      continue;
+    }
+    std::cout << node_ids[i] << '\t' << value_text(records[i]) << '\n';
+  }
+  return exit_code;
+}
+
+int write(HubletLibrary& hub, int source, const std::string& node_id, const std::string& value_text) {
+  const TagDescriptor descriptor = parse_node_id(node_id);
+  const double value = parse_value(value_text);
+  const int group = hub.create_group(source, "varnok-ua");
+  const auto [subscribed, items] = hub.subscribe_group(group, {descriptor});
+  if (subscribed < 0) fail("cannot subscribe", subscribed);
+  const int status = hub.write_group_values(group, items, {value});
+  if (status < 0) fail("write to " + node_id + " failed", status);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string endpoint;
+  int timeout_ms = 5000;
+  bool verbose = false;
+  int browse_ns = 0;
+  std::string browse_name;
+  std::vector<std::string> read_ids;
+  std::string write_id;
+  std::string write_value;
+
+  CLI::App app{"Browses, reads and writes an OPC UA server (SecurityPolicy None, anonymous)."};
+  app.add_option("ENDPOINT", endpoint, "opc.tcp://host:port")->required();
+  app.add_option("--timeout", timeout_ms, "time-out of each request and of connecting, in ms")
+      ->check(CLI::Range(1, 600000));
+  app.add_flag("-v,--verbose", verbose, "log the library's events on standard error");
+  app.require_subcommand(1);
+  auto* browse_cmd = app.add_subcommand("browse", "list the children of node NS:NAME");
+  browse_cmd->add_option("NS", browse_ns, "namespace index")->required()->check(CLI::Range(0, 65535));
+  browse_cmd->add_option("NAME", browse_name, "node name (digits: numeric id)")->required();
+  auto* read_cmd = app.add_subcommand("read", "print the values of the nodes");
+  read_cmd->add_option("NODEID", read_ids, "NS:NAME")->required();
+  auto* write_cmd = app.add_subcommand("write", "write a number to a node");
+  write_cmd->add_option("NODEID", write_id, "NS:NAME")->required();
+  // A string, so that "-1" and " 12.5 " reach our own parsing.
+  write_cmd->add_option("VALUE", write_value, "number (nan and inf accepted)")
+      ->required()
+      ->allow_extra_args(false);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::cerr << "varnok-ua: " << e.what() << '\n';
+    return kUsageError;
+  }
+
+  Options options;
+  options.request_timeout = std::chrono::milliseconds(timeout_ms);
+  options.connect_timeout = std::chrono::milliseconds(timeout_ms);
+  HubletLibrary hub(options);
+  hub.set_log_level(verbose ? HUBLET_LOG_LEVEL_INFO : HUBLET_LOG_LEVEL_OFF);
+  try {
+    // Connects on the first call, which then says why it could not.
+    const int source = hub.create_source(0, endpoint, 1000, 0);
+    if (source == HUBLET_INVALID_HANDLE)
+      throw UsageError("bad endpoint \"" + endpoint + "\" (expected opc.tcp://host:port)");
+    if (browse_cmd->parsed()) return browse(hub, source, browse_ns, browse_name);
+    if (read_cmd->parsed()) return read(hub, source, read_ids);
+    return write(hub, source, write_id, write_value);
+  } catch (const UsageError& e) {
+    std::cerr << "varnok-ua: " << e.what() << '\n';
+    return kUsageError;
+  } catch (const std::exception& e) {
+    std::cerr << "varnok-ua: " << e.what() << '\n';
+    return kServerError;
+  }
+}
