@@ -1,0 +1,129 @@
+#include "ua_table_window.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QMenu>
+#include <QVBoxLayout>
+#include <iostream>
+
+namespace varnok::quorra {
+
+namespace {
+
+// The node name is everything after the node id's first colon.
+QString node_name_of(const QString& node_id) {
+  const int colon = node_id.indexOf(QLatin1Char(':'));
+  return colon < 0 ? node_id : node_id.mid(colon + 1);
+}
+
+std::optional<QString> ask_with_dialog(QWidget* parent, const QString& title, const QString& label,
+                                       const QString& text) {
+  bool ok = false;
+  const QString entered = QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, &ok);
+  if (!ok) return std::nullopt;
+  return entered;
+}
+
+}  // namespace
+
+UATableWindow::UATableWindow() : table_widget_(new QTableWidget(this)), ask_text_(ask_with_dialog) {
+  setWindowTitle(QStringLiteral("OPC UA Viewer"));
+  resize(600, 400);
+  table_widget_->setColumnCount(2);
+  table_widget_->setHorizontalHeaderLabels({QStringLiteral("NodeID"), QStringLiteral("Value")});
+  table_widget_->horizontalHeader()->setStretchLastSection(true);
+  table_widget_->setColumnWidth(0, 360);
+  table_widget_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(table_widget_);
+  setLayout(layout);
+}
+
+UATableWindow::~UATableWindow() {
+  if (worker_) {
+    worker_->stop();
+    worker_->wait();
+  }
+}
+
+tsdbpy::conn::Settings UATableWindow::default_tsdb_settings() {
+  return {{"host", "localhost"},         {"port", 22400},     {"user", "postgres"}, {"password", "plok9876"},
+          {"dbname", "tsdb_simulation"}, {"autocommit", true}};
+}
+
+void UATableWindow::start_opcua(const ViewerSettings& settings) {
+  endpoint = settings.endpoint;
+  identifier = settings.identifier;
+  name_space_index = settings.name_space_index;
+
+  tessaly::OPCHubletWorker::Settings worker_settings;
+  worker_settings.endpoint = settings.endpoint;
+  worker_settings.parent_node_name = settings.identifier;
+  worker_settings.sub_interval = settings.sub_interval;
+  worker_settings.tsdb_cfg = tsdb_settings_;
+  worker_ = std::make_unique<tessaly::OPCHubletWorker>(worker_settings);
+  connect(worker_.get(), &tessaly::OPCHubletWorker::node_discovered, this,
+          &UATableWindow::on_node_discovered);
+  connect(worker_.get(), &tessaly::OPCHubletWorker::data_changed, this, &UATableWindow::on_data_changed);
+  worker_->start();
+
+  table_widget_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(table_widget_, &QTableWidget::customContextMenuRequested, this,
+          &UATableWindow::on_table_context_menu);
+  connect(table_widget_, &QTableWidget::cellDoubleClicked, this, &UATableWindow::on_cell_double_clicked);
+}
+
+void UATableWindow::on_node_discovered(const QString& node_id_str, const QString& /*tag_name*/) {
+  const int row = table_widget_->rowCount();
+  table_widget_->insertRow(row);
+  const QString node_name = node_name_of(node_id_str);
+  table_widget_->setItem(row, 0, new QTableWidgetItem(node_name));
+  table_widget_->setItem(row, 1, new QTableWidgetItem(QStringLiteral("-")));
+  nodeid_to_row[node_name] = row;
+}
+
+void UATableWindow::on_data_changed(const QString& node_id_str, const QString& value_str) {
+  const auto it = nodeid_to_row.find(node_name_of(node_id_str));
+  if (it == nodeid_to_row.end()) return;
+  table_widget_->setItem(it->second, 1, new QTableWidgetItem(value_str));
+}
+
+void UATableWindow::on_cell_double_clicked(int row, int col) {
+  if (col != 1) return;
+  const QTableWidgetItem* name_item = table_widget_->item(row, 0);
+  const QTableWidgetItem* value_item = table_widget_->item(row, 1);
+  if (name_item == nullptr) return;
+  const QString node_id = QString::number(name_space_index) + QLatin1Char(':') + name_item->text();
+  std::cout << node_id.toStdString() << std::endl;
+  const QString current = value_item ? value_item->text() : QString();
+  const std::optional<QString> entered = ask_text_(
+      this, QStringLiteral("Modify Value"),
+      QStringLiteral("Please enter a new value (Current: ") + current + QStringLiteral("):"), current);
+  if (entered && !entered->trimmed().isEmpty() && worker_) emit worker_->write_request(node_id, *entered);
+}
+
+void UATableWindow::on_table_context_menu(const QPoint& pos) {
+  QMenu menu(table_widget_);
+  QAction* copy = menu.addAction(QStringLiteral("Copy"));
+  connect(copy, &QAction::triggered, this, [this, pos] { copy_cell_content(pos); });
+  menu.exec(table_widget_->viewport()->mapToGlobal(pos));
+}
+
+void UATableWindow::copy_cell_content(const QPoint& pos) {
+  const QTableWidgetItem* item = table_widget_->itemAt(pos);
+  if (item != nullptr) QApplication::clipboard()->setText(item->text());
+}
+
+void UATableWindow::closeEvent(QCloseEvent* event) {
+  if (worker_ && worker_->isRunning()) {
+    worker_->stop();
+    worker_->quit();
+    worker_->wait();
+  }
+  QWidget::closeEvent(event);
+}
+
+}  // namespace varnok::quorra

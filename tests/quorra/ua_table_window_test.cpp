@@ -1,0 +1,148 @@
+#include "ua_table_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QSignalSpy>
+#include <thread>
+
+#include "corvex/simulink_opc_gate_task.h"
+#include "opcsim_process.h"
+#include "qt_wait.h"
+
+namespace varnok::quorra {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::qt_wait_until;
+
+QString cell(const UATableWindow& window, int row, int col) {
+  const QTableWidgetItem* item = window.table_widget()->item(row, col);
+  return item ? item->text() : QStringLiteral("<none>");
+}
+
+// A window whose worker exists but has nothing to talk to, so write
+// requests can be watched without a server.
+struct StartedWindow {
+  StartedWindow() {
+    window.set_tsdb_settings({});
+    UATableWindow::ViewerSettings settings;
+    settings.endpoint = QString("opc.tcp://127.0.0.1:%1").arg(testing::free_port());
+    settings.identifier = "T1";
+    window.start_opcua(settings);
+    window.worker()->wait(10000);
+    window.on_node_discovered("2:T1.CV1", "CV1");
+    window.on_data_changed("2:T1.CV1", "31.0");
+  }
+  UATableWindow window;
+};
+
+TEST(UATableWindow, LayoutOfAFreshWindow) {
+  UATableWindow window;
+  EXPECT_EQ(window.windowTitle(), "OPC UA Viewer");
+  EXPECT_EQ(window.size(), QSize(600, 400));
+  EXPECT_EQ(window.table_widget()->columnCount(), 2);
+  EXPECT_EQ(window.table_widget()->horizontalHeaderItem(0)->text(), "NodeID");
+  EXPECT_EQ(window.table_widget()->horizontalHeaderItem(1)->text(), "Value");
+  EXPECT_EQ(window.table_widget()->columnWidth(0), 360);
+  EXPECT_EQ(window.table_widget()->editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_EQ(window.worker(), nullptr);
+  window.close();  // before start: nothing to stop
+}
+
+TEST(UATableWindow, RowsOnDiscoveryValuesOnDataUnknownNodesIgnored) {
+  UATableWindow window;
+  window.on_node_discovered("2:T1.CV1", "display name is not used");
+  window.on_node_discovered("2:T1:odd:name", "x");
+  EXPECT_EQ(cell(window, 0, 0), "T1.CV1");
+  EXPECT_EQ(cell(window, 0, 1), "-");
+  EXPECT_EQ(cell(window, 1, 0), "T1:odd:name");
+  window.on_data_changed("2:T1.CV1", "31.0");
+  window.on_data_changed("2:T1:odd:name", "True");
+  window.on_data_changed("2:T1.Nope", "5.0");
+  EXPECT_EQ(cell(window, 0, 1), "31.0");
+  EXPECT_EQ(cell(window, 1, 1), "True");
+  EXPECT_EQ(window.table_widget()->rowCount(), 2);
+}
+
+TEST(UATableWindow, DoubleClickOnAValueAsksAndSendsTheTypedText) {
+  StartedWindow started;
+  UATableWindow& window = started.window;
+  QSignalSpy writes(window.worker(), &tessaly::OPCHubletWorker::write_request);
+  QString asked_label;
+  QString asked_text;
+  std::optional<QString> answer = QString("3.5");
+  window.set_text_asker([&](QWidget*, const QString& title, const QString& label, const QString& text) {
+    EXPECT_EQ(title, "Modify Value");
+    asked_label = label;
+    asked_text = text;
+    return answer;
+  });
+
+  window.on_cell_double_clicked(0, 0);  // the NodeID column does nothing
+  EXPECT_TRUE(asked_label.isEmpty());
+
+  window.on_cell_double_clicked(0, 1);
+  EXPECT_EQ(asked_label, "Please enter a new value (Current: 31.0):");
+  EXPECT_EQ(asked_text, "31.0");
+  ASSERT_EQ(writes.count(), 1);
+  EXPECT_EQ(writes[0][0].toString(), "2:T1.CV1");
+  EXPECT_EQ(writes[0][1].toString(), "3.5");
+
+  for (const std::optional<QString>& nothing : {std::optional<QString>("  "), std::optional<QString>("")}) {
+    answer = nothing;
+    window.on_cell_double_clicked(0, 1);
+  }
+  answer.reset();  // cancelled
+  window.on_cell_double_clicked(0, 1);
+  EXPECT_EQ(writes.count(), 1);
+}
+
+TEST(UATableWindow, CopyPutsTheCellTextOnTheClipboard) {
+  UATableWindow window;
+  window.on_node_discovered("2:T1.CV1", "CV1");
+  window.on_data_changed("2:T1.CV1", "31.124578818168377");
+  window.show();
+  QApplication::clipboard()->setText("before");
+  QTableWidget* table = window.table_widget();
+  window.copy_cell_content(table->visualItemRect(table->item(0, 1)).center());
+  EXPECT_EQ(QApplication::clipboard()->text(), "31.124578818168377");
+  window.copy_cell_content(QPoint(5, table->viewport()->height() - 2));  // below the last row
+  EXPECT_EQ(QApplication::clipboard()->text(), "31.124578818168377");
+}
+
+// Serves a small group on a fresh opcsim.
+class CountingSim final : public corvex::Simulink {
+ public:
+  CountingSim() : Simulink({{"PV", 31.0}, {"Count", 0}}) {}
+  void task() override { get_data().set("Count", get_task_count()); }
+};
+
+TEST(UATableWindow, FillsFromALiveGroupAndClosingStopsTheWorker) {
+  testing::OpcsimProcess opcsim;
+  auto sim = std::make_shared<CountingSim>();
+  corvex::SimulinkOPCGateTask task("127.0.0.1", opcsim.gateway_port(), sim, "T1", {.speed = 10.0});
+  std::thread runner([&] { task.run(); });
+  while (task.get_done_count() == 0) std::this_thread::sleep_for(10ms);
+
+  UATableWindow window;
+  window.set_tsdb_settings({});
+  UATableWindow::ViewerSettings settings;
+  settings.endpoint = QString("opc.tcp://localhost:%1").arg(opcsim.opcua_port());
+  settings.identifier = "T1";
+  settings.sub_interval = 100;
+  window.start_opcua(settings);
+  window.show();
+  EXPECT_TRUE(qt_wait_until([&] { return cell(window, 1, 1) != "<none>" && cell(window, 1, 1) != "-"; }));
+  EXPECT_EQ(cell(window, 0, 0), "T1.PV");
+  EXPECT_EQ(cell(window, 0, 1), "31.0");
+
+  window.close();
+  EXPECT_TRUE(window.worker()->isFinished());
+  task.stop();
+  runner.join();
+}
+
+}  // namespace
+}  // namespace varnok::quorra
