@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -15,18 +16,24 @@
 
 namespace {
 
-// Blocks the stop signals in every thread and waits for them on one thread,
-// which then stops the task: no work inside a signal handler.
+sigset_t stop_signals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+// Waits for SIGINT or SIGTERM on its own thread and stops the task: no work
+// inside a signal handler. The signals must be blocked in every thread, so
+// main blocks them before anything (gRPC included) starts a thread.
 class StopOnSignal {
  public:
   explicit StopOnSignal(corvex::Task& task) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
     waiter_ = std::thread([this, &task] {
+      const sigset_t signals = stop_signals();
       int signal = 0;
-      sigwait(&signals_, &signal);
+      sigwait(&signals, &signal);
       if (!released_) task.stop();
     });
   }
@@ -37,7 +44,6 @@ class StopOnSignal {
   }
 
  private:
-  sigset_t signals_{};
   std::atomic<bool> released_{false};
   std::thread waiter_;
 };
@@ -45,6 +51,9 @@ class StopOnSignal {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const sigset_t signals = stop_signals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
   int port = 22210;
   std::string group = VARNOK_DEFAULT_GROUP;
   std::string host = "localhost";
