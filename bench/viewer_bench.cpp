@@ -1,0 +1,90 @@
+// The viewer worker's poll-and-record cycle, end to end: read of the whole
+// group from the real opcsim, one data_changed signal per node, and the batch
+// written to a throw-away PostgreSQL (durable settings). The worker runs with
+// a polling period of 0, so cycles follow one another at once; the figure is
+// wall time per cycle.
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gateway_client.h"
+#include "opc_hublet_worker.h"
+#include "opcsim_process.h"
+#include "pg_cluster.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string numbered(const char* prefix, int n) {
+  std::string s = prefix;
+  s += std::to_string(n);
+  return s;
+}
+
+struct Servers {
+  Servers() : db(tsdbpy_testing::PgCluster::Options{.durable = true}) {
+    corvex::GatewayClient gateway("127.0.0.1", opcsim.gateway_port(), 5000ms);
+    for (int size : {30, 1000}) {
+      std::vector<corvex::TagValue> tags;
+      for (int i = 0; i < size; ++i) tags.push_back({numbered("T", i), i * 0.5});
+      gateway.register_group(numbered("V", size), tags, 60min, "viewer-bench");
+    }
+  }
+  varnok::testing::OpcsimProcess opcsim;
+  tsdbpy_testing::PgCluster db;
+};
+
+Servers& servers() {
+  static Servers instance;
+  return instance;
+}
+
+void BM_ViewerPollCycle(benchmark::State& state) {
+  const int size = static_cast<int>(state.range(0));
+  varnok::tessaly::OPCHubletWorker::Settings settings;
+  settings.endpoint = QString("opc.tcp://127.0.0.1:%1").arg(servers().opcsim.opcua_port());
+  settings.parent_node_name = QString::fromStdString(numbered("V", size));
+  settings.sub_interval = 0;
+  settings.tsdb_cfg = servers().db.settings();
+  varnok::tessaly::OPCHubletWorker worker(settings);
+  std::atomic<long> values{0};
+  QObject::connect(
+      &worker, &varnok::tessaly::OPCHubletWorker::data_changed, &worker,
+      [&values](const QString&, const QString&) { values.fetch_add(1); }, Qt::DirectConnection);
+  worker.start();
+  while (values.load() < 2L * size) std::this_thread::sleep_for(1ms);  // start-up and first cycles done
+
+  for (auto _ : state) {
+    const long start = values.load();
+    const auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(2s);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double cycles = static_cast<double>(values.load() - start) / size;
+    state.SetIterationTime(seconds / cycles);
+  }
+  worker.stop();
+  worker.wait();
+}
+BENCHMARK(BM_ViewerPollCycle)
+    ->Arg(30)
+    ->Arg(1000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
