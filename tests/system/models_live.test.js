@@ -90,3 +90,13 @@ for (const model of MODELS) {
     }
   });
 }
+
+test("a --port that is not an integer stops a plant program with its usage and exit 2", () => {
+  const result = require("node:child_process").spawnSync(path.join(buildDir, "bin", "SISO"), ["--port", "abc"], {
+    encoding: "utf8",
+    timeout: 10000,
+  });
+  assert.equal(result.status, 2);
+  assert.match(result.stderr, /--port INT=22210\s+OPC RPC server port/);
+  assert.match(result.stderr, /--group TEXT=S1\s+OPC group tag/);
+});

@@ -66,7 +66,13 @@ int main(int argc, char** argv) {
   app.add_option("--speed", speed, "periods run this many times faster than real time")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    std::cerr << e.what() << "\n\n" << app.help();
+    return 2;
+  }
 
   try {
     const varnok::frame::PluginInfo* info = varnok_plugin_info();
