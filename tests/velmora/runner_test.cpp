@@ -1,0 +1,244 @@
+// Processes run from the launcher's window against the real opcsim: the
+// built-in SISO plant, the ready-made task kinds of a fixture module, the
+// example user process, and starts that go wrong.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "OPCGatePy/opc_calc_task.h"
+#include "corvex/simulink_opc_gate_task.h"
+#include "opcsim_process.h"
+#include "orvane_simulator_widget.h"
+#include "qt_wait.h"
+#include "select_item_dialog.h"
+#include "velmora_test_support.h"
+#include "worker_thread.h"
+
+namespace varnok::velmora {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::CapturedStdout;
+using testing::count_of;
+using varnok::testing::qt_wait_until;
+
+// START, STOP, Load process, Modify SimServer, group field: enabled?
+using Controls = std::vector<bool>;
+const Controls kSelected{true, false, true, true, true};
+const Controls kRunning{false, true, false, false, false};
+const Controls kStopped{true, false, false, false, false};
+
+Controls controls_of(const OrvaneSimulatorWidget& w) {
+  return {w.start_btn->isEnabled(), w.stop_btn->isEnabled(), w.load_action->isEnabled(),
+          w.server_action->isEnabled(), w.lineEdit_groupName->isEnabled()};
+}
+
+// The viewer's value text of a node name; "" without a row.
+QString shown(const OrvaneSimulatorWidget& window, const QString& node_name) {
+  const auto items = window.ua_widget->table_widget()->findItems(node_name, Qt::MatchExactly);
+  if (items.isEmpty() || items[0]->column() != 0) return {};
+  const QTableWidgetItem* value = window.ua_widget->table_widget()->item(items[0]->row(), 1);
+  return value ? value->text() : QString();
+}
+double number(const OrvaneSimulatorWidget& window, const QString& node_name) {
+  bool ok = false;
+  const double value = shown(window, node_name).toDouble(&ok);
+  return ok ? value : std::nan("");
+}
+
+template <typename T>
+T* task_as(const OrvaneSimulatorWidget& window) {
+  const auto* thread = qobject_cast<const WorkerThread*>(window.worker_thread());
+  return thread ? dynamic_cast<T*>(thread->task.get()) : nullptr;
+}
+
+class RunningProcesses : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    opcsim_ = std::make_unique<varnok::testing::OpcsimProcess>();
+    setenv("VELMORA_FIXTURE_GATEWAY_PORT", std::to_string(opcsim_->gateway_port()).c_str(), 1);
+  }
+  static void TearDownTestSuite() { opcsim_.reset(); }
+
+  WindowOptions options() {
+    WindowOptions o;
+    o.grpc_server_port = opcsim_->gateway_port();
+    o.opc_ua_server_port = opcsim_->opcua_port();
+    o.exec_modal = modals.exec();
+    o.viewer_tsdb_settings = tsdbpy::conn::Settings{};  // record nothing
+    o.first_cycle_poll = 100ms;
+    return o;
+  }
+  // As if the catalogue had offered this object of the fixture module.
+  static void select_fixture(OrvaneSimulatorWidget& window, const QString& object, const QString& group) {
+    window.lineEdit_moduleDir->setText(VELMORA_FIXTURE_DIR);
+    window.lineEdit_moduleName->setText("velmora_fixture");
+    window.lineEdit_objectName->setText(object);
+    window.lineEdit_groupName->setText(group);
+    window.start_btn->setEnabled(true);
+  }
+  void choose_last_row() {
+    modals.then([](QDialog& d) {
+      auto& dialog = dynamic_cast<SelectItemDialog&>(d);
+      dialog.tableWidget->setCurrentCell(dialog.tableWidget->rowCount() - 1, 0);
+      return static_cast<int>(QDialog::Accepted);
+    });
+  }
+
+  static std::unique_ptr<varnok::testing::OpcsimProcess> opcsim_;
+  testing::ScratchDir cwd;
+  testing::Modals modals;
+};
+std::unique_ptr<varnok::testing::OpcsimProcess> RunningProcesses::opcsim_;
+
+TEST_F(RunningProcesses, TheSISOPlantRunsIsViewedStopsAndStartsAfreshUnderTheSameViewer) {
+  OrvaneSimulatorWidget window(options());
+  modals.then([](QDialog& d) {
+    dynamic_cast<SelectItemDialog&>(d).tableWidget->setCurrentCell(0, 2);
+    return static_cast<int>(QDialog::Accepted);
+  });
+  window.load_action->trigger();
+  CapturedStdout out;
+  window.start_btn->click();
+  EXPECT_EQ(controls_of(window), kRunning);
+  EXPECT_EQ(window.ua_widget->worker(), nullptr) << "the viewer waits for the first cycle";
+  ASSERT_TRUE(qt_wait_until([&] { return number(window, "T1.RunCount") >= 4; }, 15000));
+  const auto* viewer = window.ua_widget->worker();
+
+  // A value typed into the viewer reaches the plant, which publishes it back.
+  emit window.ua_widget->worker()->write_request("2:T1.MV1", "42.5");
+  ASSERT_TRUE(qt_wait_until([&] { return shown(window, "T1.MV1") == "42.5"; }, 5000));
+
+  window.stop_btn->click();
+  EXPECT_EQ(controls_of(window), kStopped);
+  EXPECT_FALSE(window.worker_thread()->isRunning());
+  const double count_at_stop = number(window, "T1.RunCount");
+
+  // A fresh plant: initial MV1, RunCount from 1 again; the same viewer.
+  window.start_btn->click();
+  EXPECT_EQ(controls_of(window), kRunning);
+  EXPECT_TRUE(qt_wait_until(
+      [&] { return shown(window, "T1.MV1") != "42.5" && number(window, "T1.RunCount") < count_at_stop; },
+      10000));
+  EXPECT_EQ(window.ua_widget->worker(), viewer);
+  window.stop_btn->click();
+
+  const std::string text = out.take();
+  EXPECT_EQ(
+      count_of(text, "Connect to OPC Server localhost:" + std::to_string(opcsim_->gateway_port()) + "\n"), 2);
+  EXPECT_EQ(count_of(text, "task started.\n"), 2);
+  EXPECT_EQ(count_of(text, "task stopped.\n"), 2);
+}
+
+TEST_F(RunningProcesses, AReadyMadeTaskRunsOnItsOwnAddressAndTheViewerOnTheGroupWithoutTrailingBlanks) {
+  WindowOptions o = options();
+  o.grpc_server_port = testing::closed_port();  // not used for a ready-made task
+  OrvaneSimulatorWidget window(o);
+  select_fixture(window, "Ready", "RG1  ");
+  CapturedStdout out;
+  window.start_process();
+  ASSERT_NE(task_as<corvex::SimulinkOPCGateTask>(window), nullptr);
+  EXPECT_EQ(task_as<corvex::SimulinkOPCGateTask>(window)->group_tag(), "RG1");
+  EXPECT_TRUE(qt_wait_until([&] { return number(window, "RG1.Count") > 0; }, 10000));
+  window.close_process();
+  EXPECT_EQ(out.take().find("Connect to OPC Server"), std::string::npos);
+}
+
+TEST_F(RunningProcesses, AGroupWithTrailingBlanksReachesTheTaskAndTheWaitForACycleEndsWithoutFreezing) {
+  WindowOptions o = options();
+  o.first_cycle_limit = 1500ms;
+  OrvaneSimulatorWidget window(o);
+  select_fixture(window, "Counter", "CB1  ");
+  const auto t0 = std::chrono::steady_clock::now();
+  window.start_process();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s) << "START waited for the first cycle";
+  ASSERT_NE(task_as<corvex::SimulinkOPCGateTask>(window), nullptr);
+  EXPECT_EQ(task_as<corvex::SimulinkOPCGateTask>(window)->group_tag(), "CB1  ");
+  // The gateway refuses a group name with blanks: no cycle ever completes.
+  ASSERT_TRUE(qt_wait_until([&] { return !modals.shown().empty(); }, 5000));
+  EXPECT_EQ(modals.shown()[0].title, "No first cycle");
+  EXPECT_FALSE(window.worker_thread()->isRunning());
+  EXPECT_EQ(window.ua_widget->worker(), nullptr);
+  EXPECT_EQ(controls_of(window), kSelected) << "no viewer yet: address and group may still change";
+}
+
+TEST_F(RunningProcesses, ATaskThatEndsByItselfLeavesTheWindowStopped) {
+  OrvaneSimulatorWidget window(options());
+  select_fixture(window, "Finite", "FIN1");
+  window.start_process();
+  ASSERT_TRUE(qt_wait_until([&] { return !modals.shown().empty(); }, 10000));
+  EXPECT_EQ(modals.shown()[0].text, "The process ended by itself.");
+  EXPECT_EQ(controls_of(window), kStopped);
+  EXPECT_NE(window.ua_widget->worker(), nullptr);
+  ASSERT_NE(task_as<opcgatepy::OPCCalcTask>(window), nullptr);
+  EXPECT_EQ(task_as<opcgatepy::OPCCalcTask>(window)->get_done_count(), 5);
+}
+
+TEST_F(RunningProcesses, AFailedStartNamesTheCauseAndChangesNoControl) {
+  OrvaneSimulatorWidget window(options());
+  const std::vector<std::tuple<QString, QString, QString>> cases{
+      {"no.such.module", "X", "no module named \"no.such.module\""},
+      {"velmora_fixture", "Nope", "has no object \"Nope\""},
+      {"velmora_fixture", "Plain", "neither a simulation nor a ready-made"},
+      {"velmora_fixture", "Counter", "port 70000 is not in 1..65535"},
+  };
+  CapturedStdout out;
+  for (const auto& [module, object, cause] : cases) {
+    if (object == "Counter") {  // the task refuses the gateway port
+      modals.then([](QDialog& d) {
+        d.findChild<QLineEdit*>("port_line_edit")->setText("70000");
+        return static_cast<int>(QDialog::Accepted);
+      });
+      window.show_server_dialog();
+    }
+    select_fixture(window, object, "G1");
+    window.lineEdit_moduleName->setText(module);
+    window.start_btn->click();
+    EXPECT_EQ(modals.shown().back().title, "Cannot start the process");
+    EXPECT_TRUE(modals.shown().back().text.contains(cause)) << modals.shown().back().text.toStdString();
+    EXPECT_EQ(controls_of(window), kSelected);
+    EXPECT_FALSE(window.worker_thread()->isRunning());
+  }
+  EXPECT_EQ(count_of(out.take(), "Error\n"), 1) << "only for an object of the wrong kind";
+}
+
+TEST_F(RunningProcesses, ClosingWhileRunningAsksAndOnlyYesStopsTheProcess) {
+  OrvaneSimulatorWidget window(options());
+  window.show();
+  select_fixture(window, "Calc", "CALC1");
+  CapturedStdout out;
+  window.start_process();
+  ASSERT_TRUE(qt_wait_until([&] { return number(window, "CALC1.OUT") == 2.0; }, 10000));
+  modals.then_button(QMessageBox::No);
+  EXPECT_FALSE(window.close());
+  EXPECT_TRUE(window.worker_thread()->isRunning());
+  const auto& question = modals.shown()[0];
+  EXPECT_EQ(question.title + " | " + question.text,
+            "Message | Process is running. Are you sure you want to quit?");
+  EXPECT_EQ(question.default_button, QMessageBox::No);
+  modals.then_button(QMessageBox::Yes);
+  EXPECT_TRUE(window.close());
+  EXPECT_FALSE(window.worker_thread()->isRunning());
+  EXPECT_EQ(count_of(out.take(), "task stopped.\n"), 1);
+}
+
+TEST_F(RunningProcesses, TheExampleUserProcessIsListedAndRuns) {
+  fs::create_directories(cwd.path() / "process");
+  fs::copy_file(VELMORA_EXAMPLE_INFO, cwd.path() / "process/info.yaml");
+  fs::create_symlink(VELMORA_EXAMPLE_PLUGIN, cwd.path() / "process/tank.so");
+  OrvaneSimulatorWidget window(options());
+  choose_last_row();
+  window.show_dialog();
+  ASSERT_EQ(window.lineEdit_moduleName->text() + " " + window.lineEdit_groupName->text(), "tank TK1");
+  window.start_btn->click();
+  ASSERT_TRUE(qt_wait_until([&] { return number(window, "TK1.CV1") == 1.0; }, 10000)) << "steady state";
+  emit window.ua_widget->worker()->write_request("2:TK1.MV1", "80");
+  EXPECT_TRUE(qt_wait_until([&] { return number(window, "TK1.CV1") > 1.001; }, 6000));
+  window.stop_btn->click();
+}
+
+}  // namespace
+}  // namespace varnok::velmora
