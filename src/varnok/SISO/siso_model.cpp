@@ -66,11 +66,7 @@ void SISOSim::task() {
 
   if (frame::random_dv_on(data, "SET_DV1_RANDOM")) data.set("DV1", dv1_[count]);
 
-  pid.setPIDParam(data.at("PID_KP").to_double(), data.at("PID_TI").to_double(), data.at("PID_TD").to_double(),
-                  data.at("PID_N").to_double());
-  pid.setOPHighLowLimit(data.at("MV1_HI").to_double(), data.at("MV1_LO").to_double());
-  data.set("PID_MV1", pid.run(1, data.at("SP1").to_double(), data.at("PID_CV1").to_double(),
-                              data.at("PID_MV1").to_double()));
+  frame::run_builtin_pid(pid, data);
 
   data.merge(plant.run(data, v_dict));
   data.merge(plant_open.run(data, v_dict));
