@@ -19,7 +19,7 @@ set(VARNOK_INSTALL_PACKAGE_DIR lib/cmake/varnok)
 function(_varnok_install_rules)
   # Each installed binary finds the project's shared libraries relative to
   # itself, wherever the tree is installed.
-  set(programs Velmora Quorra_demo SISO Brinell Calder Fractor Dunmore Farrow varnok-batch varnok-ua)
+  set(programs Velmora Quorra_demo SISO Brinell Calder Fractor Dunmore Farrow varnok-batch varnok-ua varnok-record)
   set(libraries corvex corvex_gate varnok_frame OPCGatePy Quorra Tessaly hublet tsdbpy)
   get_property(plugins GLOBAL PROPERTY VARNOK_PLUGINS)
   foreach(kind programs libraries plugins)

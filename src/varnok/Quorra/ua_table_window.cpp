@@ -50,8 +50,7 @@ UATableWindow::~UATableWindow() {
 }
 
 tsdbpy::conn::Settings UATableWindow::default_tsdb_settings() {
-  return {{"host", "localhost"},         {"port", 22400},     {"user", "postgres"}, {"password", "plok9876"},
-          {"dbname", "tsdb_simulation"}, {"autocommit", true}};
+  return tessaly::default_tsdb_settings();
 }
 
 void UATableWindow::start_opcua(const ViewerSettings& settings) {

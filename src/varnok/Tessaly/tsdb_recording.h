@@ -21,6 +21,10 @@
 
 namespace varnok::tessaly {
 
+// The local database the services script starts: the viewer's and the
+// recorder's default.
+tsdbpy::conn::Settings default_tsdb_settings();
+
 // The id of the source whose endpoint is opc_schema, registering it first if
 // there is none; none when the registration failed.
 std::optional<int> _tsdb_ensure_source(tsdbpy::conn::Connection& tsdb_conn, const std::string& opc_schema);
