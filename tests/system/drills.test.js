@@ -7,8 +7,12 @@
 const { test, before, after } = require("node:test");
 const assert = require("node:assert/strict");
 const crypto = require("node:crypto");
+const fs = require("node:fs");
 const net = require("node:net");
-const { until, sleep, freePort, startProgram, exitOf, stopProgram, Services } = require("./support");
+const os = require("node:os");
+const path = require("node:path");
+const { spawnSync } = require("node:child_process");
+const { repo, until, sleep, freePort, startProgram, exitOf, stopProgram, Services } = require("./support");
 
 const SPEED = 10;
 const SISO = { program: "SISO", object: "TrainingSISO", group: "S1" };
@@ -33,15 +37,22 @@ function assertNonDecreasing(values, what) {
   }
 }
 
-// A plant and the recorder on its group, both running; `earlier` counts the
-// RunCount rows of earlier runs.
-async function plantAndRecorder() {
-  const plant = services.startPlant(SISO, SPEED);
+// The SISO plant once it publishes; the group may still hold the values of
+// an earlier run until then.
+async function startSiso() {
   const stale = await runCount().catch(() => undefined);
+  const plant = services.startPlant(SISO, SPEED);
   await until(async () => {
     const now = await runCount();
     return now !== stale && now >= 3;
   }, 20000, "the plant");
+  return plant;
+}
+
+// A plant and the recorder on its group, both running; `earlier` counts the
+// RunCount rows of earlier runs.
+async function plantAndRecorder() {
+  const plant = await startSiso();
   const recorder = services.startRecorder(SISO.group, ["--period", "200"]);
   const earlier = recordedRunCounts().length;
   await until(async () => recordedRunCounts().length >= earlier + 3, 20000, "the recorder");
@@ -117,12 +128,9 @@ test("garbage on the gateway and OPC UA ports disturbs neither the server nor a 
   }
   await sleep(500);
 
-  const plant = services.startPlant(SISO, SPEED);
+  const plant = await startSiso();
   try {
-    const first = await until(async () => {
-      const now = await runCount();
-      return now >= 1 && now;
-    }, 20000, "the plant");
+    const first = await runCount();
     await until(async () => (await runCount()) >= first + 5, 10000, "five more periods");
     await services.ua("write", `2:${SISO.group}.BK3`, "7.25");
     assert.deepEqual(await services.read(SISO.group, ["BK3"]), { BK3: 7.25 });
@@ -150,6 +158,29 @@ test("a peer that answers the recorder with garbage ends its run with one line, 
     assert.equal(services.sql("SELECT count(*) FROM sources WHERE endpoint = :'e'", { e: endpoint })[0][0], "0");
   } finally {
     server.close();
+  }
+});
+
+test("ports held by another program make the services script fail instead of reporting opcsim started", async () => {
+  const squatters = [net.createServer(), net.createServer()];
+  const ports = [];
+  for (const server of squatters) {
+    await new Promise((r) => server.listen(0, "127.0.0.1", r));
+    ports.push(server.address().port);
+  }
+  const state = fs.mkdtempSync(path.join(os.tmpdir(), "varnok-squatted-"));
+  try {
+    const result = spawnSync(path.join(repo, "scripts", "services"), ["start", "opcsim"], {
+      env: { ...process.env, VARNOK_STATE_DIR: state, VARNOK_OPCUA_PORT: String(ports[0]), VARNOK_GATEWAY_PORT: String(ports[1]) },
+      encoding: "utf8",
+      timeout: 60000,
+    });
+    assert.equal(result.status, 1, result.stdout + result.stderr);
+    assert.match(result.stderr, /already in use/);
+    assert.match(result.stderr, /opcsim exited during start-up/);
+  } finally {
+    squatters.forEach((server) => server.close());
+    fs.rmSync(state, { recursive: true, force: true });
   }
 });
 

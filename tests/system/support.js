@@ -208,4 +208,4 @@ class Services {
   }
 }
 
-module.exports = { bin, freePort, until, sleep, startProgram, killForgotten, exitOf, stopProgram, tagsOf, Services };
+module.exports = { repo, bin, freePort, until, sleep, startProgram, killForgotten, exitOf, stopProgram, tagsOf, Services };
