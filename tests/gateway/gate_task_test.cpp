@@ -140,6 +140,19 @@ TEST(GateTask, AThrowingTaskCostsALineAndTheCycleGoesOn) {
   EXPECT_GE(sim->get_task_count(), 25);
 }
 
+TEST(GateTask, AGroupTheGatewayRefusesEndsRunWithTheReasonInsteadOfRetrying) {
+  OpcsimProcess opcsim;
+  auto sim = std::make_shared<CountingSim>();
+  SimulinkOPCGateTask task("127.0.0.1", opcsim.gateway_port(), sim, "a.b", fast(50.0));
+  try {
+    task.run();
+    ADD_FAILURE() << "run() returned";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("contains \".\""), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(task.get_done_count(), 0);
+}
+
 TEST(GateTask, RefusesBadArguments) {
   auto sim = std::make_shared<CountingSim>();
   EXPECT_THROW(SimulinkOPCGateTask("localhost", 0, sim, "G1"), std::invalid_argument);

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <thread>
 
 #include "OPCGatePy/opc_calc_task.h"
 #include "corvex/simulink_opc_gate_task.h"
@@ -147,22 +148,47 @@ TEST_F(RunningProcesses, AReadyMadeTaskRunsOnItsOwnAddressAndTheViewerOnTheGroup
   EXPECT_EQ(out.take().find("Connect to OPC Server"), std::string::npos);
 }
 
-TEST_F(RunningProcesses, AGroupWithTrailingBlanksReachesTheTaskAndTheWaitForACycleEndsWithoutFreezing) {
+TEST_F(RunningProcesses, AGroupWithTrailingBlanksReachesTheTaskWhichEndsWithTheGatewaysReason) {
+  OrvaneSimulatorWidget window(options());
+  select_fixture(window, "Counter", "CB1  ");
+  window.start_process();
+  ASSERT_NE(task_as<corvex::SimulinkOPCGateTask>(window), nullptr);
+  EXPECT_EQ(task_as<corvex::SimulinkOPCGateTask>(window)->group_tag(), "CB1  ");
+  // The gateway refuses a group name with blanks, and says why.
+  ASSERT_TRUE(qt_wait_until([&] { return !modals.shown().empty(); }, 5000));
+  EXPECT_EQ(modals.shown()[0].title, "Process ended");
+  EXPECT_TRUE(modals.shown()[0].text.contains("contains whitespace")) << modals.shown()[0].text.toStdString();
+  EXPECT_FALSE(window.worker_thread()->isRunning());
+  EXPECT_EQ(window.ua_widget->worker(), nullptr);
+  EXPECT_EQ(controls_of(window), kSelected) << "no viewer yet: address and group may still change";
+}
+
+// Holds a group on the gateway, as another plant would.
+class Idle final : public corvex::Simulink {
+ public:
+  Idle() : Simulink({{"X", 0.0}}) {}
+  void task() override {}
+};
+
+TEST_F(RunningProcesses, AGroupServedByAnotherPlantEndsTheWaitForACycleWithoutFreezing) {
+  corvex::SimulinkOPCGateTask holder("localhost", opcsim_->gateway_port(), std::make_shared<Idle>(), "CB2");
+  std::thread holding([&] { holder.run(); });
+  ASSERT_TRUE(qt_wait_until([&] { return holder.get_done_count() > 0; }, 10000));
+
   WindowOptions o = options();
   o.first_cycle_limit = 1500ms;
   OrvaneSimulatorWidget window(o);
-  select_fixture(window, "Counter", "CB1  ");
+  select_fixture(window, "Counter", "CB2");
   const auto t0 = std::chrono::steady_clock::now();
   window.start_process();
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s) << "START waited for the first cycle";
-  ASSERT_NE(task_as<corvex::SimulinkOPCGateTask>(window), nullptr);
-  EXPECT_EQ(task_as<corvex::SimulinkOPCGateTask>(window)->group_tag(), "CB1  ");
-  // The gateway refuses a group name with blanks: no cycle ever completes.
   ASSERT_TRUE(qt_wait_until([&] { return !modals.shown().empty(); }, 5000));
   EXPECT_EQ(modals.shown()[0].title, "No first cycle");
   EXPECT_FALSE(window.worker_thread()->isRunning());
   EXPECT_EQ(window.ua_widget->worker(), nullptr);
-  EXPECT_EQ(controls_of(window), kSelected) << "no viewer yet: address and group may still change";
+  EXPECT_EQ(controls_of(window), kSelected);
+  holder.stop();
+  holding.join();
 }
 
 TEST_F(RunningProcesses, ATaskThatEndsByItselfLeavesTheWindowStopped) {

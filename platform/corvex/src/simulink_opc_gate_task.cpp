@@ -94,6 +94,11 @@ bool SimulinkOPCGateTask::ensure_registered(bool& reported_outage) {
     reported_outage = false;
     return true;
   } catch (const GatewayError& e) {
+    // A group name or tag set the gateway refuses stays refused: retrying
+    // would only hang the caller.
+    if (e.kind() == GatewayError::Kind::kInvalid) {
+      throw GatewayError(e.kind(), "gateway refused group " + group_tag_ + ": " + e.what());
+    }
     if (!reported_outage && !stop_requested_.load()) {
       say("Gateway: " + std::string(e.what()) + "; retrying every " +
           std::to_string(options_.retry_interval.count()) + " ms");
