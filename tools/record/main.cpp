@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 3600000))
       ->capture_default_str();
   cli.add_option("--seconds", options.seconds, "stop after this many seconds (0: at SIGINT/SIGTERM)")
-      ->check(CLI::Range(0.0, 1e7))
+      ->check(CLI::Range(0.0, 2e6))  // the timer counts int milliseconds
       ->capture_default_str();
   cli.add_option("--db-host", options.db_host, "PostgreSQL host")->capture_default_str();
   cli.add_option("--db-port", options.db_port, "PostgreSQL port")

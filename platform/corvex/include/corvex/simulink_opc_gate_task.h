@@ -29,8 +29,9 @@ class GatewayClient;
 // with the current values and goes on. No period runs meanwhile.
 //
 // run() blocks until stop(); it throws GatewayError when the gateway refuses
-// the group itself as invalid (a bad name or tag set). stop() and get_done_count() are safe from any
-// thread; stop() ends run() within one period plus one call's time-out.
+// the group itself as invalid (a bad name or tag set). stop() and
+// get_done_count() are safe from any thread; stop() ends run() within one
+// period plus one call's time-out.
 class SimulinkOPCGateTask final : public Task {
  public:
   struct Options {
