@@ -6,7 +6,7 @@
 const { test, before, after } = require("node:test");
 const assert = require("node:assert/strict");
 const path = require("node:path");
-const { spawn, execFileSync } = require("node:child_process");
+const { spawn } = require("node:child_process");
 
 const repo = path.resolve(__dirname, "..", "..");
 const opcsimDir = path.join(repo, "services", "opcsim");
@@ -15,7 +15,7 @@ const { AttributeIds, BrowseDirection, StatusCodes } = require(
   require.resolve("node-opcua-client", { paths: [opcsimDir] }),
 );
 
-const buildDir = path.resolve(repo, process.env.VARNOK_BUILD_DIR || "build");
+const { buildDir, until, tagsOf } = require("./support");
 const MODELS = [
   { program: "SISO", object: "TrainingSISO", group: "S1" },
   { program: "Brinell", object: "Brinell", group: "S1" },
@@ -37,22 +37,6 @@ after(async () => {
   if (ua) await ua.close().catch(() => {});
   if (sim) sim.kill();
 });
-
-// The plant's tags in order, as the offline runner lists them.
-function tagsOf({ program, object }) {
-  const csv = execFileSync(path.join(buildDir, "bin", "varnok-batch"), [`varnok.${program}`, object, "--steps", "1"]);
-  return csv.toString().split("\n")[0].split(",").slice(1);
-}
-
-async function until(check, limitMs, what) {
-  const deadline = Date.now() + limitMs;
-  for (;;) {
-    const result = await check().catch(() => false);
-    if (result) return result;
-    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((r) => setTimeout(r, 50));
-  }
-}
 
 for (const model of MODELS) {
   test(`${model.program} serves group ${model.group} with all its tags and RunCount counting`, async () => {

@@ -5,7 +5,6 @@
 
 const assert = require("node:assert/strict");
 const fs = require("node:fs");
-const net = require("node:net");
 const os = require("node:os");
 const path = require("node:path");
 const { spawn, execFile, execFileSync } = require("node:child_process");
@@ -15,19 +14,9 @@ const repo = path.resolve(__dirname, "..", "..");
 const buildDir = path.resolve(repo, process.env.VARNOK_BUILD_DIR || "build");
 const bin = (name) => path.join(buildDir, "bin", name);
 const execFileAsync = promisify(execFile);
+const { freePort } = require(path.join(repo, "services", "opcsim", "test", "helpers"));
 const PSQL = "/usr/lib/postgresql/15/bin/psql";
 const DB = { user: "postgres", password: "plok9876", name: "tsdb_simulation" };
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.once("error", reject);
-    server.listen(0, "127.0.0.1", () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 async function until(check, limitMs, what) {
   const deadline = Date.now() + limitMs;
@@ -208,4 +197,4 @@ class Services {
   }
 }
 
-module.exports = { repo, bin, freePort, until, sleep, startProgram, killForgotten, exitOf, stopProgram, tagsOf, Services };
+module.exports = { repo, buildDir, bin, freePort, until, sleep, startProgram, killForgotten, exitOf, stopProgram, tagsOf, Services };
