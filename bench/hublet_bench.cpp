@@ -8,29 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "gateway_client.h"
 #include "hublet/hublet.h"
+#include "numbered_groups.h"
 #include "opcsim_process.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// prefix + number, built by appending (GCC 12 misreports "x" + std::string).
-std::string numbered(const char* prefix, int n) {
-  std::string s = prefix;
-  s += std::to_string(n);
-  return s;
-}
+using varnok::bench::numbered;
 
 struct Server {
   Server() {
-    corvex::GatewayClient gateway("127.0.0.1", process.gateway_port(), 5000ms);
-    for (int size : {30, 1000}) {
-      std::vector<corvex::TagValue> tags;
-      for (int i = 0; i < size; ++i) tags.push_back({numbered("T", i), i * 0.5});
-      gateway.register_group(numbered("B", size), tags, 60min, "hublet-bench");
-    }
+    varnok::bench::register_numbered_groups(process.gateway_port(), "B", {30, 1000}, "hublet-bench");
   }
   std::string endpoint() const { return "opc.tcp://localhost:" + std::to_string(process.opcua_port()); }
   varnok::testing::OpcsimProcess process;

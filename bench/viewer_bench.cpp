@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "gateway_client.h"
+#include "numbered_groups.h"
 #include "opc_hublet_worker.h"
 #include "opcsim_process.h"
 #include "pg_cluster.h"
@@ -22,20 +22,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string numbered(const char* prefix, int n) {
-  std::string s = prefix;
-  s += std::to_string(n);
-  return s;
-}
+using varnok::bench::numbered;
 
 struct Servers {
   Servers() : db(tsdbpy_testing::PgCluster::Options{.durable = true}) {
-    corvex::GatewayClient gateway("127.0.0.1", opcsim.gateway_port(), 5000ms);
-    for (int size : {30, 1000}) {
-      std::vector<corvex::TagValue> tags;
-      for (int i = 0; i < size; ++i) tags.push_back({numbered("T", i), i * 0.5});
-      gateway.register_group(numbered("V", size), tags, 60min, "viewer-bench");
-    }
+    varnok::bench::register_numbered_groups(opcsim.gateway_port(), "V", {30, 1000}, "viewer-bench");
   }
   varnok::testing::OpcsimProcess opcsim;
   tsdbpy_testing::PgCluster db;

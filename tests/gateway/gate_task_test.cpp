@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "corvex/simulink_opc_gate_task.h"
+#include "eventually.h"
 #include "gateway_client.h"
 #include "opcsim_process.h"
 
@@ -47,15 +48,7 @@ class Running {
   std::thread thread_;
 };
 
-template <typename Predicate>
-bool eventually(Predicate done, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
+using varnok::testing::eventually;
 
 SimulinkOPCGateTask::Options fast(double speed = 20.0) {
   SimulinkOPCGateTask::Options options;

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "eventually.h"
 #include "hublet/hublet.h"
 #include "opcsim_process.h"
 
@@ -18,15 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <typename Predicate>
-bool eventually(Predicate done, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
+using varnok::testing::eventually;
 
 TEST(OPCCalcTaskTest, RefusesWhatCannotRun) {
   const auto calc = [](corvex::ValueMap&, std::int64_t) {};
