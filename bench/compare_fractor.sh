@@ -15,7 +15,8 @@ filter='BM_ModelTask/Fractor$'
 fail() { echo "compare_fractor: $*" >&2; exit 1; }
 [[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [ROUNDS]  (a whole number, at least 1)" >&2; exit 2; }
 [ -x "$bench" ] || fail "$bench is missing; run scripts/build release"
-"$bench" --benchmark_list_tests --benchmark_filter="$filter" 2>/dev/null | grep -q Fractor ||
+listed=$("$bench" --benchmark_list_tests --benchmark_filter="$filter" 2>/dev/null) || listed=
+[[ $listed == *Fractor* ]] ||
   fail "$bench has no BM_ModelTask/Fractor; run scripts/build release"
 "$python" -c 'import numpy, scipy.signal' 2>/dev/null ||
   fail "$python lacks numpy or scipy; run scripts/setup"

@@ -18,8 +18,10 @@ for file in bin/Velmora bin/SISO bin/pics/pet.ico lib/varnok/SISO.so lib/varnok/
 done
 
 # The installed programs run without the build tree.
-ldd "$prefix/bin/Velmora" | grep -q "$prefix/bin/../lib/libQuorra.so" ||
-  { echo "Velmora does not find its libraries beside it:"; ldd "$prefix/bin/Velmora"; exit 1; }
+# Captured first: under pipefail, grep -q quitting early would kill ldd with SIGPIPE.
+libraries=$(ldd "$prefix/bin/Velmora")
+[[ $libraries == *"$prefix/bin/../lib/libQuorra.so"* ]] ||
+  { echo "Velmora does not find its libraries beside it:"; echo "$libraries"; exit 1; }
 
 cmake -S "$source/examples/process/tank" -B "$scratch/tank-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
   -DTANK_PROCESS_DIR="$scratch/process" >"$scratch/configure.log" ||
