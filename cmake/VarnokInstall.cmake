@@ -25,18 +25,20 @@ set_target_properties(${plugins} PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 install(TARGETS ${plugins} LIBRARY DESTINATION lib/varnok)
 
 # The SDK of a plant plug-in: exported with its headers.
-set(sdk corvex corvex_gate varnok_frame varnok_model_sdk OPCGatePy)
+set(sdk corvex corvex_gate varnok_common varnok_frame varnok_model_sdk OPCGatePy)
 set(libraries Quorra Tessaly hublet tsdbpy)
 set_target_properties(corvex_gate PROPERTIES EXPORT_NAME gate)
+set_target_properties(varnok_common PROPERTIES EXPORT_NAME common)
 set_target_properties(varnok_frame PROPERTIES EXPORT_NAME frame)
 set_target_properties(varnok_model_sdk PROPERTIES EXPORT_NAME model_sdk)
-set_target_properties(${sdk} ${libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
+set_target_properties(corvex corvex_gate varnok_frame OPCGatePy ${libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS ${sdk} EXPORT varnokTargets
   LIBRARY DESTINATION lib
   ARCHIVE DESTINATION lib
   INCLUDES DESTINATION include)
 install(TARGETS ${libraries} LIBRARY DESTINATION lib)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/corvex/include/corvex
+                  ${PROJECT_SOURCE_DIR}/src/varnok/common/include/varnok
                   ${PROJECT_SOURCE_DIR}/src/varnok/frame/include/varnok
                   ${PROJECT_SOURCE_DIR}/platform/OPCGatePy/include/OPCGatePy
         DESTINATION include)

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace varnok::tessaly {
 namespace {
 
@@ -25,24 +23,6 @@ TEST(ValueText, ReadsBackAndKeepsTheKindVisible) {
   EXPECT_EQ(value_text(record(false)), "False");
   EXPECT_EQ(value_text(record(std::string("running"))), "running");
   EXPECT_EQ(value_text(record(std::monostate{})), "-");
-}
-
-TEST(ParseDouble, AcceptsWhatAFloatLiteralAccepts) {
-  EXPECT_EQ(parse_double(" 12.5 "), 12.5);
-  EXPECT_EQ(parse_double("\t-3e2\n"), -300.0);
-  EXPECT_EQ(parse_double("+4"), 4.0);
-  EXPECT_EQ(parse_double(".5"), 0.5);
-  EXPECT_EQ(parse_double("-Infinity"), -INFINITY);
-  EXPECT_EQ(parse_double("inf"), INFINITY);
-  EXPECT_TRUE(std::isnan(*parse_double("NaN")));
-  EXPECT_EQ(parse_double("1e400"), INFINITY);
-  EXPECT_EQ(parse_double("1e-400"), 0.0);
-}
-
-TEST(ParseDouble, RefusesEverythingElse) {
-  for (const char* text : {"", "   ", "abc", "1.5abc", "0x10", "1,5", "--1", "+", "e5", "12 5", "nan nan"}) {
-    EXPECT_FALSE(parse_double(text).has_value()) << '"' << text << '"';
-  }
 }
 
 TEST(ValueAsDouble, NumbersTruthValuesAndNumericTextOnly) {

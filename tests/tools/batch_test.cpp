@@ -9,6 +9,7 @@
 
 #include "batch_run.h"
 #include "model_runner.h"
+#include "varnok/errors.h"
 
 namespace varnok::batch {
 namespace {
@@ -75,8 +76,9 @@ TEST(BatchProgram, PrintsEveryTagByDefaultAndValuesReadBackExactly) {
 }
 
 TEST(BatchProgram, EveryBuiltInModelRunsAThousandPeriods) {
-  for (const char* model : {"varnok.SISO TrainingSISO", "varnok.Brinell Brinell", "varnok.Calder MIMOModel_2x3",
-                            "varnok.Fractor Fractor", "varnok.Dunmore LPV_SISO_process", "varnok.Farrow DV_process"}) {
+  for (const char* model :
+       {"varnok.SISO TrainingSISO", "varnok.Brinell Brinell", "varnok.Calder MIMOModel_2x3",
+        "varnok.Fractor Fractor", "varnok.Dunmore LPV_SISO_process", "varnok.Farrow DV_process"}) {
     const auto outcome = run_program(std::string(model) + " --steps 1000 --tags RunCount");
     ASSERT_EQ(outcome.exit_code, 0) << model << ": " << outcome.out.substr(0, 400);
     const auto rows = parse_csv(outcome.out);
@@ -90,7 +92,8 @@ TEST(BatchProgram, BadInputExitsWithTwoAndOneLine) {
        {"varnok.Nope TrainingSISO", "varnok.SISO NoObject", "varnok.SISO TrainingSISO --tags XX",
         "varnok.SISO TrainingSISO --set MV1=abc@1", "varnok.SISO TrainingSISO --set MV1=1@0",
         "varnok.SISO TrainingSISO --set NOPE=1@1", "varnok.SISO TrainingSISO --steps 5 --set MV1=1@6",
-        "varnok.SISO TrainingSISO --steps x", "varnok.SISO"}) {
+        "varnok.SISO TrainingSISO --steps x", "varnok.SISO TrainingSISO --steps 0x10",
+        "varnok.SISO TrainingSISO --set MV1=0x10@1", "varnok.SISO"}) {
     const auto outcome = run_program(args);
     EXPECT_EQ(outcome.exit_code, 2) << args << ": " << outcome.out;
     EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 1) << args << ": " << outcome.out;
@@ -103,9 +106,9 @@ TEST(ScheduledWrite, ParsesTagValueAndPeriod) {
   EXPECT_EQ(w.value, -25.0);
   EXPECT_EQ(w.period, 17);
   EXPECT_TRUE(std::isnan(parse_scheduled_write("MV1=nan@1").value));
-  EXPECT_THROW(parse_scheduled_write("=1@1"), std::invalid_argument);
-  EXPECT_THROW(parse_scheduled_write("MV1@1=2"), std::invalid_argument);
-  EXPECT_THROW(parse_scheduled_write("MV1=1@1.5"), std::invalid_argument);
+  EXPECT_THROW(parse_scheduled_write("=1@1"), UsageError);
+  EXPECT_THROW(parse_scheduled_write("MV1@1=2"), UsageError);
+  EXPECT_THROW(parse_scheduled_write("MV1=1@1.5"), UsageError);
 }
 
 }  // namespace

@@ -1,33 +1,19 @@
 #include "batch_run.h"
 
-#include <charconv>
 #include <memory>
 #include <ostream>
-#include <stdexcept>
-#include <system_error>
 #include <variant>
 
 #include "corvex/simulink.h"
 #include "varnok/frame/errors.h"
 #include "varnok/frame/loader.h"
+#include "varnok/number_text.h"
 
 namespace varnok::batch {
 
-namespace {
-
-template <typename T>
-bool parse_whole(std::string_view text, T& out) {
-  if (text.empty()) return false;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, out);
-  return ec == std::errc() && ptr == end;
-}
-
-}  // namespace
-
 ScheduledWrite parse_scheduled_write(const std::string& text) {
   const auto fail = [&](const std::string& why) {
-    return std::invalid_argument("--set \"" + text + "\": " + why + " (expected TAG=VALUE@PERIOD)");
+    return UsageError("--set \"" + text + "\": " + why + " (expected TAG=VALUE@PERIOD)");
   };
   const std::size_t eq = text.find('=');
   const std::size_t at = text.rfind('@');
@@ -35,11 +21,12 @@ ScheduledWrite parse_scheduled_write(const std::string& text) {
   ScheduledWrite write;
   write.tag = text.substr(0, eq);
   if (write.tag.empty()) throw fail("empty tag");
-  if (!parse_whole(std::string_view(text).substr(eq + 1, at - eq - 1), write.value))
-    throw fail("value is not a number");
-  if (!parse_whole(std::string_view(text).substr(at + 1), write.period) || write.period < 1) {
-    throw fail("period is not a whole number of at least 1");
-  }
+  const auto value = parse_number(std::string_view(text).substr(eq + 1, at - eq - 1));
+  if (!value) throw fail("value is not a decimal number");
+  write.value = *value;
+  const auto period = parse_whole_number(std::string_view(text).substr(at + 1));
+  if (!period || *period < 1) throw fail("period is not a whole number of at least 1");
+  write.period = *period;
   return write;
 }
 

@@ -25,8 +25,8 @@ struct BatchOptions {
   std::vector<std::filesystem::path> search_dirs;
 };
 
-// Parses "TAG=VALUE@K". Throws std::invalid_argument with a message naming
-// the text and what was expected.
+// Parses "TAG=VALUE@K" (VALUE decimal, K a whole number >= 1). Throws
+// UsageError with a message naming the text and what was expected.
 ScheduledWrite parse_scheduled_write(const std::string& text);
 
 // Loads the object and runs periods 1..steps, writing one CSV row per

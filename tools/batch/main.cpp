@@ -5,9 +5,11 @@
 #include <iostream>
 
 #include "batch_run.h"
-#include "varnok/frame/errors.h"
+#include "varnok/cli.h"
+#include "varnok/errors.h"
 
 int main(int argc, char** argv) {
+  constexpr const char* kProgram = "varnok-batch";
   varnok::batch::BatchOptions options;
   std::vector<std::string> set_texts;
   std::string tag_list;
@@ -17,42 +19,32 @@ int main(int argc, char** argv) {
   app.add_option("MODULE", options.module, "module name, e.g. varnok.SISO")->required();
   app.add_option("OBJECT", options.object, "object exported by the module, e.g. TrainingSISO")->required();
   app.add_option("--steps", options.steps, "number of periods to run")
-      ->check(CLI::Range(int64_t{1}, INT64_MAX));
+      ->transform(varnok::cli::whole_number(1));
   app.add_option("--set", set_texts, "TAG=VALUE@K: write VALUE to TAG before the task of period K");
   app.add_option("--tags", tag_list, "comma-separated tags to print (default: all)");
   app.add_option("--search", search_dirs, "folder put in front of the module search path");
 
   try {
     app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return varnok::cli::parse_failure(app, e, kProgram);
+  }
+  try {
     for (const auto& text : set_texts) options.writes.push_back(varnok::batch::parse_scheduled_write(text));
     std::size_t start = 0;
     while (!tag_list.empty() && start <= tag_list.size()) {
       const std::size_t comma = tag_list.find(',', start);
       const std::string tag =
           tag_list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-      if (tag.empty()) throw std::invalid_argument("--tags: empty tag name in \"" + tag_list + "\"");
+      if (tag.empty()) throw varnok::UsageError("--tags: empty tag name in \"" + tag_list + "\"");
       options.tags.push_back(tag);
       if (comma == std::string::npos) break;
       start = comma + 1;
     }
     for (const auto& dir : search_dirs) options.search_dirs.emplace_back(dir);
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);
-    std::cerr << "varnok-batch: " << e.what() << '\n';
-    return 2;
-  } catch (const std::invalid_argument& e) {
-    std::cerr << "varnok-batch: " << e.what() << '\n';
-    return 2;
-  }
-
-  try {
     varnok::batch::run_batch(options, std::cout);
-  } catch (const varnok::SetupError& e) {
-    std::cerr << "varnok-batch: " << e.what() << '\n';
-    return 2;
   } catch (const std::exception& e) {
-    std::cerr << "varnok-batch: " << e.what() << '\n';
-    return 1;
+    return varnok::report(kProgram, e);
   }
-  return 0;
+  return varnok::kExitOk;
 }

@@ -18,19 +18,21 @@
 #include <string>
 
 #include "opc_hublet_worker.h"
-#include "tsdb_recording.h"
+#include "tsdb_settings.h"
+#include "varnok/cli.h"
+#include "varnok/defaults.h"
 
 namespace {
 
 using varnok::tessaly::OPCHubletWorker;
 
 struct Options {
-  std::string endpoint = "opc.tcp://localhost:22200";
+  std::string endpoint = varnok::defaults::opcua_endpoint();
   std::string group = "S1";
   int period_ms = 1000;
   double seconds = 0;  // 0: until a signal
-  std::string db_host = "localhost";
-  int db_port = 22400;
+  std::string db_host{varnok::defaults::kHost};
+  int db_port = varnok::defaults::kDatabasePort;
   bool no_db = false;
 };
 
@@ -60,31 +62,30 @@ int main(int argc, char** argv) {
   cli.add_option("--endpoint", options.endpoint, "OPC UA endpoint")->capture_default_str();
   cli.add_option("--group", options.group, "group (folder ns=2;s=GROUP) to record")->capture_default_str();
   cli.add_option("--period", options.period_ms, "polling period in ms")
-      ->check(CLI::Range(1, 3600000))
+      ->transform(varnok::cli::whole_number(1, 3600000))
       ->capture_default_str();
   cli.add_option("--seconds", options.seconds, "stop after this many seconds (0: at SIGINT/SIGTERM)")
+      ->transform(varnok::cli::decimal_number())
       ->check(CLI::Range(0.0, 2e6))  // the timer counts int milliseconds
       ->capture_default_str();
   cli.add_option("--db-host", options.db_host, "PostgreSQL host")->capture_default_str();
   cli.add_option("--db-port", options.db_port, "PostgreSQL port")
-      ->check(CLI::Range(1, 65535))
+      ->transform(varnok::cli::whole_number(1, 65535))
       ->capture_default_str();
   cli.add_flag("--no-db", options.no_db, "poll only, record nothing");
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return cli.exit(e) == 0 ? 0 : 2;
+    return varnok::cli::parse_failure(cli, e, "varnok-record");
   }
-  if (options.group.empty() || options.endpoint.empty()) {
-    std::cerr << "varnok-record: --endpoint and --group must not be empty\n";
-    return 2;
-  }
+  if (options.group.empty() || options.endpoint.empty())
+    return varnok::report("varnok-record", varnok::UsageError("--endpoint and --group must not be empty"));
 
   QCoreApplication app(argc, argv);
   const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK);
   if (signal_fd < 0) {
     std::cerr << "varnok-record: signalfd failed\n";
-    return 1;
+    return varnok::kExitFailure;
   }
   QSocketNotifier on_signal(signal_fd, QSocketNotifier::Read);
   QObject::connect(&on_signal, &QSocketNotifier::activated, &app, [&] {
@@ -107,7 +108,8 @@ int main(int argc, char** argv) {
   QObject::connect(&worker, &OPCHubletWorker::data_changed, &app, [&] { ++values; });
   bool stopped_by_us = false;
   // A worker that ends on its own could not start; its line says why.
-  QObject::connect(&worker, &QThread::finished, &app, [&] { app.exit(stopped_by_us ? 0 : 1); });
+  QObject::connect(&worker, &QThread::finished, &app,
+                   [&] { app.exit(stopped_by_us ? varnok::kExitOk : varnok::kExitFailure); });
   if (options.seconds > 0) {
     QTimer::singleShot(static_cast<int>(options.seconds * 1000), &app, [&] { app.quit(); });
   }
@@ -121,5 +123,5 @@ int main(int argc, char** argv) {
   if (code != 0) return code;
   std::cout << "varnok-record: " << nodes << " nodes, " << (nodes > 0 ? values / nodes : 0) << " polls"
             << std::endl;
-  return 0;
+  return varnok::kExitOk;
 }

@@ -9,34 +9,22 @@
 // server cannot be reached or refuses.
 
 #include <CLI/CLI.hpp>
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "corvex/value.h"
 #include "hublet/hublet.h"
+#include "varnok/cli.h"
+#include "varnok/errors.h"
+#include "varnok/number_text.h"
 
 namespace {
 
 using namespace hublet;
+using varnok::UsageError;
 
-constexpr int kUsageError = 2;
-constexpr int kServerError = 1;
-
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-std::string trim(const std::string& text) {
-  std::size_t first = 0;
-  std::size_t last = text.size();
-  while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
-  while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
-  return text.substr(first, last - first);
-}
+constexpr const char* kProgram = "varnok-ua";
 
 // "NS:NAME": a namespace index 0..65535, one colon, a non-empty name.
 TagDescriptor parse_node_id(const std::string& text) {
@@ -47,16 +35,6 @@ TagDescriptor parse_node_id(const std::string& text) {
     throw UsageError("bad node id \"" + text + "\" (expected NS:NAME, e.g. 2:G1.MV1)");
   }
   return TagDescriptor{HUBLET_DATATYPE_UNKNOWN, std::stoi(ns), text.substr(colon + 1)};
-}
-
-// A decimal floating-point literal with blanks around it; nan and inf too.
-double parse_value(const std::string& text) {
-  const std::string t = trim(text);
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(t.c_str(), &end);
-  if (t.empty() || end != t.c_str() + t.size()) throw UsageError("not a number: \"" + text + "\"");
-  return v;
 }
 
 std::string value_text(const ValueRecord& record) {
@@ -79,7 +57,7 @@ std::string value_text(const ValueRecord& record) {
 }
 
 [[noreturn]] void fail(const std::string& what, int status) {
-  throw std::runtime_error(what + ": " + status_name(status));
+  throw varnok::RunError(what + ": " + status_name(status));
 }
 
 int browse(HubletLibrary& hub, int source, int ns, const std::string& name) {
@@ -113,7 +91,7 @@ int read(HubletLibrary& hub, int source, const std::vector<std::string>& node_id
                   << data_type_name(records[i].data_type)
                   << " that cannot be shown (an array or a structure)\n";
       }
-      exit_code = kServerError;
+      exit_code = varnok::kExitFailure;
       continue;
     }
     std::cout << node_ids[i] << '\t' << value_text(records[i]) << '\n';
@@ -123,7 +101,7 @@ int read(HubletLibrary& hub, int source, const std::vector<std::string>& node_id
 
 int write(HubletLibrary& hub, int source, const std::string& node_id, const std::string& value_text) {
   const TagDescriptor descriptor = parse_node_id(node_id);
-  const double value = parse_value(value_text);
+  const double value = varnok::number_or_throw(value_text, "VALUE");
   const int group = hub.create_group(source, "varnok-ua");
   const auto [subscribed, items] = hub.subscribe_group(group, {descriptor});
   if (subscribed < 0) fail("cannot subscribe", subscribed);
@@ -147,11 +125,13 @@ int main(int argc, char** argv) {
   CLI::App app{"Browses, reads and writes an OPC UA server (SecurityPolicy None, anonymous)."};
   app.add_option("ENDPOINT", endpoint, "opc.tcp://host:port")->required();
   app.add_option("--timeout", timeout_ms, "time-out of each request and of connecting, in ms")
-      ->check(CLI::Range(1, 600000));
+      ->transform(varnok::cli::whole_number(1, 600000));
   app.add_flag("-v,--verbose", verbose, "log the library's events on standard error");
   app.require_subcommand(1);
   auto* browse_cmd = app.add_subcommand("browse", "list the children of node NS:NAME");
-  browse_cmd->add_option("NS", browse_ns, "namespace index")->required()->check(CLI::Range(0, 65535));
+  browse_cmd->add_option("NS", browse_ns, "namespace index")
+      ->required()
+      ->transform(varnok::cli::whole_number(0, 65535));
   browse_cmd->add_option("NAME", browse_name, "node name (digits: numeric id)")->required();
   auto* read_cmd = app.add_subcommand("read", "print the values of the nodes");
   read_cmd->add_option("NODEID", read_ids, "NS:NAME")->required();
@@ -165,9 +145,7 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);
-    std::cerr << "varnok-ua: " << e.what() << '\n';
-    return kUsageError;
+    return varnok::cli::parse_failure(app, e, kProgram);
   }
 
   Options options;
@@ -183,11 +161,7 @@ int main(int argc, char** argv) {
     if (browse_cmd->parsed()) return browse(hub, source, browse_ns, browse_name);
     if (read_cmd->parsed()) return read(hub, source, read_ids);
     return write(hub, source, write_id, write_value);
-  } catch (const UsageError& e) {
-    std::cerr << "varnok-ua: " << e.what() << '\n';
-    return kUsageError;
   } catch (const std::exception& e) {
-    std::cerr << "varnok-ua: " << e.what() << '\n';
-    return kServerError;
+    return varnok::report(kProgram, e);
   }
 }

@@ -1,8 +1,6 @@
 #include "ua_transport.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -98,123 +96,36 @@ bool parse_endpoint(const std::string& url, Endpoint& out) {
   return true;
 }
 
-std::string Address::text() const {
-  char host[INET6_ADDRSTRLEN] = "?";
-  char out[INET6_ADDRSTRLEN + 16];
-  if (storage.ss_family == AF_INET6) {
-    const auto* a = reinterpret_cast<const sockaddr_in6*>(&storage);
-    inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
-    std::snprintf(out, sizeof out, "[%s]:%u", host, static_cast<unsigned>(ntohs(a->sin6_port)));
-  } else {
-    const auto* a = reinterpret_cast<const sockaddr_in*>(&storage);
-    inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
-    std::snprintf(out, sizeof out, "%s:%u", host, static_cast<unsigned>(ntohs(a->sin_port)));
-  }
-  return out;
-}
-
 HUBLET_STATUS resolve(const Endpoint& endpoint, std::vector<Address>& out, std::string& error) {
-  addrinfo hints{};
-  hints.ai_family = 0;  // IPv6 and IPv4, in the resolver's order
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* list = nullptr;
-  const std::string port = std::to_string(endpoint.port);
-  const int rc = ::getaddrinfo(endpoint.host.c_str(), port.c_str(), &hints, &list);
-  if (rc != 0) {
-    error = "cannot resolve " + endpoint.host + ": " + gai_strerror(rc);
-    return HUBLET_STATUS_NOT_CONNECTED;
-  }
-  out.clear();
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
-    Address a;
-    std::memcpy(&a.storage, ai->ai_addr, ai->ai_addrlen);
-    a.length = ai->ai_addrlen;
-    out.push_back(a);
-  }
-  ::freeaddrinfo(list);
-  if (out.empty()) {
-    error = "no address for " + endpoint.host;
-    return HUBLET_STATUS_NOT_CONNECTED;
-  }
-  return HUBLET_STATUS_GOOD;
+  return netio::resolve(endpoint.host, endpoint.port, AF_UNSPEC, out, error) ? HUBLET_STATUS_GOOD
+                                                                             : HUBLET_STATUS_NOT_CONNECTED;
 }
 
 // --- socket ---------------------------------------------------------------
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-void Socket::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 HUBLET_STATUS Socket::connect_any(const std::vector<Address>& addresses, Deadline deadline, Socket& out,
                                   std::string& error) {
-  HUBLET_STATUS status = HUBLET_STATUS_NOT_CONNECTED;
-  error.clear();
-  for (std::size_t i = 0; i < addresses.size(); ++i) {
-    const Address& a = addresses[i];
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-      status = HUBLET_STATUS_TIMEOUT;
-      error += (error.empty() ? "" : "; ") + a.text() + ": no time left";
-      break;
-    }
-    const Deadline attempt_deadline = Clock::now() + left / static_cast<int>(addresses.size() - i);
-    const int fd = ::socket(a.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      error += (error.empty() ? "" : "; ") + a.text() + ": " + std::strerror(errno);
-      continue;
-    }
-    Socket candidate(fd);
-    int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&a.storage), a.length);
-    int err = rc == 0 ? 0 : errno;
-    if (rc != 0 && err == EINPROGRESS) {
-      const HUBLET_STATUS ready = wait_ready(fd, POLLOUT, attempt_deadline);
-      if (ready == HUBLET_STATUS_TIMEOUT) {
-        status = HUBLET_STATUS_TIMEOUT;
-        error += (error.empty() ? "" : "; ") + a.text() + ": connect timed out";
-        continue;
-      }
-      socklen_t len = sizeof err;
-      if (ready != HUBLET_STATUS_GOOD || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-    }
-    if (err != 0) {
-      status = HUBLET_STATUS_NOT_CONNECTED;
-      error += (error.empty() ? "" : "; ") + a.text() + ": " + std::strerror(err);
-      continue;
-    }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    out = std::move(candidate);
-    error.clear();
-    return HUBLET_STATUS_GOOD;
-  }
-  if (addresses.empty()) error = "no address";
-  return status;
+  netio::Connection connection = netio::connect_any(addresses, deadline);
+  error = std::move(connection.error);
+  if (!connection.socket) return connection.timed_out ? HUBLET_STATUS_TIMEOUT : HUBLET_STATUS_NOT_CONNECTED;
+  const int one = 1;
+  ::setsockopt(connection.socket.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  out.fd_ = std::move(connection.socket);
+  return HUBLET_STATUS_GOOD;
 }
 
 HUBLET_STATUS Socket::send_all(std::span<const std::uint8_t> bytes, Deadline deadline) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
-    if (fd_ < 0) return HUBLET_STATUS_NOT_CONNECTED;
-    const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (!fd_) return HUBLET_STATUS_NOT_CONNECTED;
+    const ssize_t n = ::send(fd_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const HUBLET_STATUS ready = wait_ready(fd_, POLLOUT, deadline);
+      const HUBLET_STATUS ready = wait_ready(fd_.get(), POLLOUT, deadline);
       if (ready != HUBLET_STATUS_GOOD) return ready;
       continue;
     }
@@ -226,8 +137,8 @@ HUBLET_STATUS Socket::send_all(std::span<const std::uint8_t> bytes, Deadline dea
 HUBLET_STATUS Socket::receive_some(Bytes& buffer, Deadline deadline) {
   std::uint8_t block[65536];
   for (;;) {
-    if (fd_ < 0) return HUBLET_STATUS_NOT_CONNECTED;
-    const ssize_t n = ::recv(fd_, block, sizeof block, 0);
+    if (!fd_) return HUBLET_STATUS_NOT_CONNECTED;
+    const ssize_t n = ::recv(fd_.get(), block, sizeof block, 0);
     if (n > 0) {
       buffer.insert(buffer.end(), block, block + n);
       return HUBLET_STATUS_GOOD;
@@ -235,7 +146,7 @@ HUBLET_STATUS Socket::receive_some(Bytes& buffer, Deadline deadline) {
     if (n == 0) return HUBLET_STATUS_NOT_CONNECTED;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return HUBLET_STATUS_NOT_CONNECTED;
-    const HUBLET_STATUS ready = wait_ready(fd_, POLLIN, deadline);
+    const HUBLET_STATUS ready = wait_ready(fd_.get(), POLLIN, deadline);
     if (ready != HUBLET_STATUS_GOOD) return ready;
   }
 }

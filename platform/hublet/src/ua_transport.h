@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "hublet/status.h"
+#include "netio/tcp_connect.h"
 #include "ua_binary.h"
 
 namespace hublet::ua {
@@ -30,11 +31,7 @@ struct Endpoint {
 // anything else.
 bool parse_endpoint(const std::string& url, Endpoint& out);
 
-struct Address {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-  std::string text() const;  // "[::1]:4840", "127.0.0.1:4840"
-};
+using Address = netio::Address;
 
 // Every address the resolver gives for host:port, in its order.
 HUBLET_STATUS resolve(const Endpoint& endpoint, std::vector<Address>& out, std::string& error);
@@ -43,29 +40,28 @@ class Socket {
  public:
   Socket() = default;
   ~Socket() { close(); }
-  Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  Socket& operator=(Socket&& other) noexcept;
+  Socket(Socket&& other) noexcept = default;
+  Socket& operator=(Socket&& other) noexcept = default;
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
 
-  // Tries each address in turn until one connects. Each attempt gets an equal
-  // share of the time left, so one address that never answers cannot starve
-  // the others.
+  // Tries each address in turn until one connects (netio::connect_any):
+  // GOOD, TIMEOUT when the deadline ended the last attempt, else
+  // NOT_CONNECTED.
   static HUBLET_STATUS connect_any(const std::vector<Address>& addresses, Deadline deadline, Socket& out,
                                    std::string& error);
 
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return static_cast<bool>(fd_); }
   // Whole buffer or a failure: TIMEOUT (some bytes may be gone) or
   // NOT_CONNECTED.
   HUBLET_STATUS send_all(std::span<const std::uint8_t> bytes, Deadline deadline);
   // Appends what arrives (at least one byte) to `buffer`. NOT_CONNECTED on
   // end of stream or error, TIMEOUT when nothing came before the deadline.
   HUBLET_STATUS receive_some(Bytes& buffer, Deadline deadline);
-  void close();
+  void close() { fd_.reset(); }
 
  private:
-  explicit Socket(int fd) : fd_(fd) {}
-  int fd_ = -1;
+  netio::UniqueFd fd_;
 };
 
 // --- chunks ---------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "opc_hublet_worker.h"
+#include "varnok/defaults.h"
 
 class QCloseEvent;
 class QPoint;
@@ -26,7 +27,7 @@ class UATableWindow : public QWidget {
   ~UATableWindow() override;
 
   struct ViewerSettings {
-    QString endpoint = QStringLiteral("opc.tcp://localhost:22200");
+    QString endpoint = QString::fromStdString(defaults::opcua_endpoint());
     int name_space_index = 2;
     QString identifier = QStringLiteral("Demo");
     int sub_interval = 1000;

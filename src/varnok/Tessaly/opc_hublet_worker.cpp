@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "value_text.h"
+#include "varnok/number_text.h"
 
 namespace varnok::tessaly {
 
@@ -155,7 +156,7 @@ void OPCHubletWorker::handle_write_request(const QString& node_id_str, const QVa
       if (!numeric) value.reset();
       break;
     default:
-      value = parse_double(new_value.toString().toStdString());
+      value = parse_number(new_value.toString().toStdString());
   }
   if (!value) {
     say("写入失败，无法转换为浮点数: " + new_value.toString().toStdString());

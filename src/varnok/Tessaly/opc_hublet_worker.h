@@ -17,6 +17,7 @@
 #include "hublet/hublet.h"
 #include "tsdb_recording.h"
 #include "tsdbpy/conn.h"
+#include "varnok/defaults.h"
 
 namespace varnok::tessaly {
 
@@ -34,7 +35,7 @@ class OPCHubletWorker final : public QThread {
 
  public:
   struct Settings {
-    QString endpoint = QStringLiteral("opc.tcp://localhost:22200");
+    QString endpoint = QString::fromStdString(defaults::opcua_endpoint());
     int parent_namespace_index = 2;
     QString parent_node_name = QStringLiteral("Demo");
     int sub_interval = 1000;  // ms: subscription interval and polling period

@@ -17,11 +17,6 @@ void print_line(const std::string& line) {
 
 }  // namespace
 
-tsdbpy::conn::Settings default_tsdb_settings() {
-  return {{"host", "localhost"},         {"port", 22400},     {"user", "postgres"}, {"password", "plok9876"},
-          {"dbname", "tsdb_simulation"}, {"autocommit", true}};
-}
-
 std::optional<int> _tsdb_ensure_source(tsdbpy::conn::Connection& tsdb_conn, const std::string& opc_schema) {
   using namespace tsdbpy::source;
   SourceInfo source;

@@ -17,13 +17,10 @@
 #include <vector>
 
 #include "hublet/hublet.h"
+#include "tsdb_settings.h"
 #include "tsdbpy/conn.h"
 
 namespace varnok::tessaly {
-
-// The local database the services script starts: the viewer's and the
-// recorder's default.
-tsdbpy::conn::Settings default_tsdb_settings();
 
 // The id of the source whose endpoint is opc_schema, registering it first if
 // there is none; none when the registration failed.

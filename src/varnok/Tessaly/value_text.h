@@ -1,7 +1,7 @@
 #pragma once
 
-// The viewer's text form of a value, and the conversion of typed text to a
-// double for writing and recording.
+// The viewer's text form of a value, and a polled value as a double for
+// recording.
 
 #include <optional>
 #include <string>
@@ -16,13 +16,9 @@ namespace varnok::tessaly {
 // is; "-" for a node the server gave no value for.
 std::string value_text(const hublet::ValueRecord& record);
 
-// A decimal floating-point literal with optional blanks around it, exponent
-// forms, inf/infinity and nan in any case, with an optional sign. Anything
-// else (empty, trailing garbage, hexadecimal) gives none.
-std::optional<double> parse_double(std::string_view text);
-
 // The value as a double for recording: numbers unchanged, truth values as 1
-// or 0, text parsed as above; none when there is no number.
+// or 0, text read as a number typed by a user (varnok/number_text.h); none
+// when there is no number.
 std::optional<double> value_as_double(const hublet::ValueRecord& record);
 
 }  // namespace varnok::tessaly

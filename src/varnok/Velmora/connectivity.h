@@ -8,14 +8,15 @@
 #include <vector>
 
 #include "tsdbpy/conn.h"
+#include "varnok/defaults.h"
 
 namespace varnok::velmora {
 
 // What the probes try. The defaults are the launcher's fixed values; tests
 // point them at throw-away servers.
 struct ProbeSettings {
-  std::string host = "localhost";
-  std::vector<int> opc_ports = {22200, 22210};  // OPC UA, then the gateway's RPC port
+  std::string host{defaults::kHost};
+  std::vector<int> opc_ports = {defaults::kOpcUaPort, defaults::kGatewayPort};  // OPC UA, then the gateway
   std::chrono::milliseconds port_timeout{2000};
   tsdbpy::conn::Settings database = default_database_settings();
 

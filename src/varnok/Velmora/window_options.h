@@ -8,6 +8,7 @@
 
 #include "modal.h"
 #include "tsdbpy/conn.h"
+#include "varnok/defaults.h"
 #include "varnok/frame/loader.h"
 
 namespace varnok::velmora {
@@ -15,10 +16,12 @@ namespace varnok::velmora {
 // What a main window starts from. The defaults are the launcher's; tests
 // replace them to reach throw-away servers and to answer modals.
 struct WindowOptions {
-  QString grpc_server_ip = QStringLiteral("localhost");  // gateway RPC endpoint for built tasks
-  int grpc_server_port = 22210;
-  QString opc_ua_server_ip = QStringLiteral("localhost");  // OPC UA server the viewer browses
-  int opc_ua_server_port = 22200;
+  // gateway RPC endpoint for built tasks
+  QString grpc_server_ip = QString::fromUtf8(defaults::kHost.data(), defaults::kHost.size());
+  int grpc_server_port = defaults::kGatewayPort;
+  // OPC UA server the viewer browses
+  QString opc_ua_server_ip = QString::fromUtf8(defaults::kHost.data(), defaults::kHost.size());
+  int opc_ua_server_port = defaults::kOpcUaPort;
 
   ModalExec exec_modal = exec_modal_dialog;
   std::vector<std::filesystem::path> plugin_search_path = {frame::ModuleLoader::program_plugin_root()};

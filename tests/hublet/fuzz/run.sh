@@ -18,9 +18,9 @@ out=${HUBLET_FUZZ_DIR:-/tmp/hublet-fuzz-$(id -u)}
 mkdir -p "$out/found"
 
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -Wall -Wextra -Werror -I"$src" -I"$root/platform/hublet/include" \
+  -Wall -Wextra -Werror -I"$src" -I"$root/platform/hublet/include" -I"$root/platform/netio/include" \
   "$here/decode_fuzzer.cpp" "$src/ua_types.cpp" "$src/ua_binary.cpp" "$src/ua_services.cpp" \
-  "$src/ua_transport.cpp" -o "$out/decode_fuzzer"
+  "$src/ua_transport.cpp" "$root/platform/netio/src/tcp_connect.cpp" -o "$out/decode_fuzzer"
 
 # The first folder receives what the fuzzer finds; the committed seeds are
 # only read.

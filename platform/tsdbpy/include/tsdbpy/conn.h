@@ -42,7 +42,7 @@ class ConnectError : public Error {
 };
 
 // One keyword setting; numbers and truth values are kept in text form so
-// that {"port", 22400}, {"connect_timeout", 2.0} and {"autocommit", true}
+// that {"port", 5432}, {"connect_timeout", 2.0} and {"autocommit", true}
 // all read naturally.
 struct Setting {
   Setting(std::string k, std::string v) : key(std::move(k)), value(std::move(v)) {}

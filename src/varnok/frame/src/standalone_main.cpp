@@ -7,11 +7,14 @@
 
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <thread>
 
 #include "corvex/simulink_opc_gate_task.h"
+#include "varnok/cli.h"
+#include "varnok/defaults.h"
 #include "varnok/frame/plugin.h"
 
 namespace {
@@ -54,24 +57,26 @@ int main(int argc, char** argv) {
   const sigset_t signals = stop_signals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-  int port = 22210;
+  const std::string program = std::filesystem::path(argv[0]).filename().string();
+  int port = varnok::defaults::kGatewayPort;
   std::string group = VARNOK_DEFAULT_GROUP;
-  std::string host = "localhost";
+  std::string host{varnok::defaults::kHost};
   double speed = 1.0;
 
   CLI::App app{std::string("Runs the plant model ") + VARNOK_OBJECT_NAME + " on the OPC gateway."};
-  app.add_option("--port", port, "OPC RPC server port")->capture_default_str();
+  app.add_option("--port", port, "OPC RPC server port")
+      ->capture_default_str()
+      ->transform(varnok::cli::whole_number(1, 65535));
   app.add_option("--group", group, "OPC group tag")->capture_default_str();
   app.add_option("--host", host, "OPC RPC server host")->capture_default_str();
   app.add_option("--speed", speed, "periods run this many times faster than real time")
       ->capture_default_str()
+      ->transform(varnok::cli::decimal_number())
       ->check(CLI::PositiveNumber);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help
-    std::cerr << e.what() << "\n\n" << app.help();
-    return 2;
+    return varnok::cli::parse_failure(app, e, program, varnok::cli::Usage::kPrint);
   }
 
   try {
@@ -80,18 +85,15 @@ int main(int argc, char** argv) {
                                                                                           info->destroy);
     const auto* object = module->objects().find(VARNOK_OBJECT_NAME);
     const auto* simulation = object ? std::get_if<std::shared_ptr<corvex::Simulink>>(object) : nullptr;
-    if (simulation == nullptr) {
-      std::cerr << "no simulation object " << VARNOK_OBJECT_NAME << '\n';
-      return 1;
-    }
+    if (simulation == nullptr)
+      throw varnok::SetupError(std::string("no simulation object ") + VARNOK_OBJECT_NAME);
     corvex::SimulinkOPCGateTask task(host, port, *simulation, group, {.speed = speed});
     StopOnSignal stop_on_signal(task);
     std::cout << "Serving " << VARNOK_OBJECT_NAME << " as group " << group << " on gateway " << host << ':'
               << port << std::endl;
     task.run();
   } catch (const std::exception& e) {
-    std::cerr << e.what() << '\n';
-    return 1;
+    return varnok::report(program, e);
   }
-  return 0;
+  return varnok::kExitOk;
 }

@@ -1,15 +1,8 @@
 #pragma once
 
-#include <stdexcept>
-#include <string>
+#include "varnok/errors.h"
 
 namespace varnok {
-
-// Bad configuration or a bad plug-in: found before anything runs.
-class SetupError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 class ModuleNotFound : public SetupError {
  public:
@@ -26,12 +19,6 @@ class ObjectNotFound : public SetupError {
 class PluginError : public SetupError {
  public:
   using SetupError::SetupError;
-};
-
-// A fault while running: bad input, lost connection.
-class RunError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
 };
 
 }  // namespace varnok

@@ -1,0 +1,139 @@
+#include "netio/tcp_connect.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace netio {
+
+namespace {
+
+// Milliseconds to `deadline` for poll(), rounded up; 0 once it has passed.
+int poll_timeout(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > 1000000 ? 1000000 : static_cast<int>(ms);
+}
+
+void append(std::string& error, const std::string& what) {
+  error += (error.empty() ? "" : "; ") + what;
+}
+
+}  // namespace
+
+std::string Address::text() const {
+  char host[INET6_ADDRSTRLEN] = "?";
+  char out[INET6_ADDRSTRLEN + 16];
+  if (storage.ss_family == AF_INET6) {
+    const auto* a = reinterpret_cast<const sockaddr_in6*>(&storage);
+    inet_ntop(AF_INET6, &a->sin6_addr, host, sizeof host);
+    std::snprintf(out, sizeof out, "[%s]:%u", host, static_cast<unsigned>(ntohs(a->sin6_port)));
+  } else {
+    const auto* a = reinterpret_cast<const sockaddr_in*>(&storage);
+    inet_ntop(AF_INET, &a->sin_addr, host, sizeof host);
+    std::snprintf(out, sizeof out, "%s:%u", host, static_cast<unsigned>(ntohs(a->sin_port)));
+  }
+  return out;
+}
+
+bool resolve(const std::string& host, int port, int family, std::vector<Address>& out, std::string& error) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* list = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+  if (rc != 0) {
+    error = "cannot resolve " + host + ": " + gai_strerror(rc);
+    return false;
+  }
+  out.clear();
+  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
+    Address a;
+    std::memcpy(&a.storage, ai->ai_addr, ai->ai_addrlen);
+    a.length = ai->ai_addrlen;
+    out.push_back(a);
+  }
+  ::freeaddrinfo(list);
+  if (out.empty()) {
+    error = "no address for " + host;
+    return false;
+  }
+  return true;
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    reset();
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+void UniqueFd::reset() noexcept {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+Connection connect_any(const std::vector<Address>& addresses, Clock::time_point deadline) {
+  Connection result;
+  if (addresses.empty()) result.error = "no address";
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    const Address& a = addresses[i];
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+      result.timed_out = true;
+      append(result.error, a.text() + ": no time left");
+      break;
+    }
+    const auto attempt_deadline = Clock::now() + left / static_cast<int>(addresses.size() - i);
+    UniqueFd candidate(::socket(a.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!candidate) {
+      append(result.error, a.text() + ": " + std::strerror(errno));
+      continue;
+    }
+    int err = 0;
+    if (::connect(candidate.get(), reinterpret_cast<const sockaddr*>(&a.storage), a.length) != 0) err = errno;
+    if (err == EINPROGRESS) {
+      pollfd p{candidate.get(), POLLOUT, 0};
+      int ready = 0;
+      do {
+        ready = ::poll(&p, 1, poll_timeout(attempt_deadline));
+      } while (ready < 0 && errno == EINTR);
+      if (ready == 0) {
+        result.timed_out = true;
+        append(result.error, a.text() + ": connect timed out");
+        continue;
+      }
+      socklen_t len = sizeof err;
+      if (ready < 0 || ::getsockopt(candidate.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    }
+    if (err != 0) {
+      result.timed_out = false;
+      append(result.error, a.text() + ": " + std::strerror(err));
+      continue;
+    }
+    result.socket = std::move(candidate);
+    result.timed_out = false;
+    result.error.clear();
+    return result;
+  }
+  return result;
+}
+
+Connection connect_host(const std::string& host, int port, Clock::time_point deadline, int family) {
+  std::vector<Address> addresses;
+  Connection result;
+  if (!resolve(host, port, family, addresses, result.error)) return result;
+  return connect_any(addresses, deadline);
+}
+
+}  // namespace netio
