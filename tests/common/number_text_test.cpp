@@ -89,5 +89,23 @@ TEST(CommandLineNumbers, OptionsGoThroughTheSameParser) {
   }
 }
 
+TEST(CommandLineNumbers, RangesReadAsTheUserWouldSayThem) {
+  const std::pair<const char*, const char*> cases[] = {{"--steps 0", "0 is less than 1"},
+                                                       {"--port 70000", "70000 is not in 1..65535"}};
+  for (const auto& [args, message] : cases) {
+    std::int64_t steps = 1;
+    int port = 1;
+    CLI::App app;
+    app.add_option("--steps", steps)->transform(cli::whole_number(1));
+    app.add_option("--port", port)->transform(cli::whole_number(1, 65535));
+    try {
+      app.parse(args, false);
+      ADD_FAILURE() << args << " was taken";
+    } catch (const CLI::ParseError& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace varnok

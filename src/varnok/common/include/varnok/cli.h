@@ -37,8 +37,11 @@ inline CLI::Validator whole_number(std::int64_t min = INT64_MIN, std::int64_t ma
       [min, max](std::string& text) -> std::string {
         const auto value = parse_whole_number(text);
         if (!value) return "\"" + text + "\" is not a whole decimal number";
-        if (*value < min || *value > max)
+        if (*value < min || *value > max) {
+          if (max == INT64_MAX) return std::to_string(*value) + " is less than " + std::to_string(min);
+          if (min == INT64_MIN) return std::to_string(*value) + " is more than " + std::to_string(max);
           return std::to_string(*value) + " is not in " + std::to_string(min) + ".." + std::to_string(max);
+        }
         text = std::to_string(*value);
         return {};
       },
