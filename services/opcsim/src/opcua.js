@@ -25,7 +25,7 @@ const { MessageSecurityMode, SecurityPolicy } = require("node-opcua-secure-chann
 const { DataType, Variant } = require("node-opcua-variant");
 const { StatusCodes } = require("node-opcua-status-code");
 const { NodeId, NodeIdType } = require("node-opcua-nodeid");
-const { exactDouble } = require("./exact-double");
+const { judgeClientWrite } = require("./client-write");
 
 const NAMESPACE_URI = "urn:varnok:opcsim";
 const APPLICATION_URI = "urn:varnok:opcsim:OrvaneOPCSim";
@@ -37,16 +37,19 @@ function doubleVariant(value) {
   return new Variant({ dataType: DataType.Double, value });
 }
 
-// Accepts an exactly convertible client write by turning it into a Double
-// before node-opcua's own type check, which would refuse anything but Double.
-function acceptNumericWrites(variable) {
+// Puts judgeClientWrite in front of node-opcua's own checks, which let an
+// array into a scalar variable and refuse an Int32 to a Double one.
+function guardClientWrites(variable) {
   const original = variable.writeValue;
   variable.writeValue = function writeValue(context, dataValue, ...rest) {
-    const variant = dataValue && dataValue.value;
-    if (variant && variant.dataType !== DataType.Double) {
-      const n = exactDouble(variant);
-      if (n !== undefined) dataValue.value = doubleVariant(n);
+    const verdict = judgeClientWrite(dataValue);
+    if (verdict.status) {
+      const callback = rest[rest.length - 1];
+      if (typeof callback !== "function") return Promise.resolve(verdict.status);
+      callback(null, verdict.status);
+      return undefined;
     }
+    dataValue.value = doubleVariant(verdict.value);
     return original.call(this, context, dataValue, ...rest);
   };
 }
@@ -144,7 +147,7 @@ class TagSpace {
         userAccessLevel: "CurrentRead | CurrentWrite",
         value: doubleVariant(0),
       });
-      acceptNumericWrites(variable);
+      guardClientWrites(variable);
     }
     this.layout.set(group, [...names]);
   }
@@ -159,7 +162,10 @@ class TagSpace {
   read(group, names) {
     return names.map((name) => {
       const value = this.variable(group, name).readValue().value.value;
-      return { name, value: typeof value === "number" ? value : 0 };
+      // Client writes are turned into Doubles or refused, so anything else
+      // is a fault here; never hand the plant a made-up value.
+      if (typeof value !== "number") throw new Error(`variable ${group}.${name} holds no number`);
+      return { name, value };
     });
   }
 }

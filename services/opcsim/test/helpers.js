@@ -38,6 +38,27 @@ function freePort() {
   });
 }
 
+// Resolves with check()'s first truthy result; a check that throws counts
+// as not yet. Fails after limitMs naming `what`.
+async function until(check, limitMs, what) {
+  const deadline = Date.now() + limitMs;
+  let lastError;
+  for (;;) {
+    const result = await check().catch((err) => {
+      lastError = err;
+      return false;
+    });
+    if (result) return result;
+    if (Date.now() > deadline) {
+      throw new Error(`timed out waiting for ${what}${lastError ? ` (last error: ${lastError.message})` : ""}`);
+    }
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+const tagsOf = (pairs) => Object.entries(pairs).map(([name, value]) => ({ name, value }));
+const valuesOf = (reply) => Object.fromEntries(reply.tags.map((t) => [t.name, t.value]));
+
 // Runs bin/opcsim.js with `args`; collects its output.
 function run(args) {
   const child = spawn(process.execPath, [BIN, ...args], { stdio: ["ignore", "pipe", "pipe"] });
@@ -140,4 +161,15 @@ async function opcuaSession(endpoint) {
   };
 }
 
-module.exports = { run, startOpcsim, gatewayClient, opcuaSession, freePort, tempDir, CALL_DEADLINE_MS };
+module.exports = {
+  run,
+  startOpcsim,
+  gatewayClient,
+  opcuaSession,
+  freePort,
+  tempDir,
+  until,
+  tagsOf,
+  valuesOf,
+  CALL_DEADLINE_MS,
+};

@@ -6,7 +6,7 @@ const assert = require("node:assert/strict");
 const net = require("node:net");
 const grpc = require("@grpc/grpc-js");
 const { AttributeIds, BrowseDirection, DataType, StatusCodes, VariantArrayType } = require("node-opcua-client");
-const { startOpcsim, gatewayClient, opcuaSession } = require("./helpers");
+const { startOpcsim, gatewayClient, opcuaSession, tagsOf, valuesOf } = require("./helpers");
 
 let sim;
 let gw;
@@ -23,9 +23,6 @@ after(async () => {
   if (gw) gw.close();
   if (sim) sim.kill();
 });
-
-const tagsOf = (pairs) => Object.entries(pairs).map(([name, value]) => ({ name, value }));
-const valuesOf = (reply) => Object.fromEntries(reply.tags.map((t) => [t.name, t.value]));
 
 async function register(group, pairs, extra = {}) {
   return gw.register({ group, tags: tagsOf(pairs), client: `test pid ${process.pid}`, ...extra });
