@@ -39,10 +39,11 @@ function doubleVariant(value) {
 
 // Puts judgeClientWrite in front of node-opcua's own checks, which let an
 // array into a scalar variable and refuse an Int32 to a Double one.
-function guardClientWrites(variable) {
+// served(): whether a plant serves the variable's group now.
+function guardClientWrites(variable, served) {
   const original = variable.writeValue;
   variable.writeValue = function writeValue(context, dataValue, ...rest) {
-    const verdict = judgeClientWrite(dataValue);
+    const verdict = judgeClientWrite(dataValue, served());
     if (verdict.status) {
       const callback = rest[rest.length - 1];
       if (typeof callback !== "function") return Promise.resolve(verdict.status);
@@ -103,6 +104,9 @@ class TagSpace {
     }
     this.objects = this.addressSpace.rootFolder.objects;
     this.layout = new Map(); // group -> its variables' names, in browse order
+    // Groups whose plant is gone: their variables carry BadNoCommunication
+    // with the last value until the plant registers again.
+    this.unserved = new Set();
   }
 
   nodeId(text) {
@@ -119,7 +123,10 @@ class TagSpace {
   // registered again with the same tags keeps its nodes (clients stay
   // subscribed); another tag set (another plant on the same group) replaces
   // them, so no stale tags of an earlier plant linger.
+  // The group counts as served from here on; the write of every tag that
+  // follows registration makes the values Good again.
   ensureGroup(group, names) {
+    this.unserved.delete(group);
     const ns = this.namespace;
     let folder = this.addressSpace.findNode(this.nodeId(group));
     if (!folder) {
@@ -147,9 +154,22 @@ class TagSpace {
         userAccessLevel: "CurrentRead | CurrentWrite",
         value: doubleVariant(0),
       });
-      guardClientWrites(variable);
+      guardClientWrites(variable, () => !this.unserved.has(group));
     }
     this.layout.set(group, [...names]);
+  }
+
+  // The group's plant is gone: every variable keeps its value, marked
+  // BadNoCommunication so that no controller acts on it (a viewer can still
+  // show it greyed). Subscribers are notified of the status change.
+  markUnserved(group) {
+    this.unserved.add(group);
+    const now = new Date();
+    for (const name of this.layout.get(group) || []) {
+      const variable = this.variable(group, name);
+      const last = variable.readValue().value.value;
+      variable.setValueFromSource(doubleVariant(last), StatusCodes.BadNoCommunication, now);
+    }
   }
 
   write(group, tags) {

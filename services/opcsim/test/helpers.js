@@ -154,6 +154,29 @@ async function opcuaSession(endpoint) {
   const session = await client.createSession();
   return {
     session,
+    // Monitors the Value of each node id; seen[nodeId] collects every
+    // DataValue the server notifies, oldest first.
+    async subscribe(nodeIds) {
+      const { ClientSubscription, ClientMonitoredItem, TimestampsToReturn, AttributeIds } = require("node-opcua-client");
+      const subscription = await ClientSubscription.create(session, {
+        requestedPublishingInterval: 50,
+        requestedLifetimeCount: 1000,
+        requestedMaxKeepAliveCount: 20,
+        publishingEnabled: true,
+      });
+      const seen = {};
+      for (const nodeId of nodeIds) {
+        seen[nodeId] = [];
+        const item = await ClientMonitoredItem.create(
+          subscription,
+          { nodeId, attributeId: AttributeIds.Value },
+          { samplingInterval: 0, queueSize: 100, discardOldest: false },
+          TimestampsToReturn.Both,
+        );
+        item.on("changed", (dataValue) => seen[nodeId].push(dataValue));
+      }
+      return { seen, close: () => subscription.terminate() };
+    },
     async close() {
       await session.close().catch(() => {});
       await client.disconnect();

@@ -155,15 +155,15 @@ test("Publish changes only the tags it names: concurrent client writes are never
   await gw.release({ group: "RACE", session });
 });
 
-test("a served group is refused to a second task until released; nodes stay writable meanwhile", async () => {
+test("a served group is refused to a second task until released; its nodes refuse writes meanwhile", async () => {
   const first = await register("S2", { a: 1, b: 2 }, { client: "SISO pid 123" });
   await rejects(register("S2", { a: 5 }, { client: "other" }), grpc.status.ALREADY_EXISTS,
     /group "S2" is served by another task \(client "SISO pid 123"\), try again when it stops/);
   await gw.release({ group: "S2", session: first.session });
   await rejects(gw.read({ group: "S2", session: first.session }), grpc.status.NOT_FOUND, /register again/);
 
-  // Unserved nodes stay writable.
-  assert.equal((await uaWrite("ns=2;s=S2.a", DataType.Double, 11)).value, StatusCodes.Good.value);
+  // No plant would read a value written now.
+  assert.equal((await uaWrite("ns=2;s=S2.a", DataType.Double, 11)).value, StatusCodes.BadNoCommunication.value);
 
   const second = await register("S2", { b: 20, c: 30 });
   assert.deepEqual(valuesOf(await gw.read({ group: "S2", session: second.session })), { b: 20, c: 30 });
