@@ -101,9 +101,9 @@ test("the viewer's recorder stores every tag of a running plant, written values 
   const plant = PLANTS.find((p) => p.program === "Farrow");
   const child = services.startPlant(plant, SPEED);
   try {
-    // The group still holds the values of the earlier run until this plant
-    // registers it again and publishes its own.
-    const stale = (await services.read(plant.group, ["RunCount"])).RunCount;
+    // The group still holds the values of the earlier run, BadNoCommunication
+    // (no value to varnok-ua), until this plant registers it again.
+    const stale = await services.read(plant.group, ["RunCount"]).then((values) => values.RunCount, () => undefined);
     await until(async () => (await services.read(plant.group, ["RunCount"])).RunCount !== stale, 20000, "the plant");
     await services.ua("write", `2:${plant.group}.BK1`, "123.5");
     const recorder = services.startRecorder(plant.group, ["--period", "200", "--seconds", "3"]);

@@ -25,7 +25,7 @@ const { MessageSecurityMode, SecurityPolicy } = require("node-opcua-secure-chann
 const { DataType, Variant } = require("node-opcua-variant");
 const { StatusCodes } = require("node-opcua-status-code");
 const { NodeId, NodeIdType } = require("node-opcua-nodeid");
-const { exactDouble } = require("./exact-double");
+const { judgeClientWrite } = require("./client-write");
 
 const NAMESPACE_URI = "urn:varnok:opcsim";
 const APPLICATION_URI = "urn:varnok:opcsim:OrvaneOPCSim";
@@ -37,16 +37,20 @@ function doubleVariant(value) {
   return new Variant({ dataType: DataType.Double, value });
 }
 
-// Accepts an exactly convertible client write by turning it into a Double
-// before node-opcua's own type check, which would refuse anything but Double.
-function acceptNumericWrites(variable) {
+// Puts judgeClientWrite in front of node-opcua's own checks, which let an
+// array into a scalar variable and refuse an Int32 to a Double one.
+// served(): whether a plant serves the variable's group now.
+function guardClientWrites(variable, served) {
   const original = variable.writeValue;
   variable.writeValue = function writeValue(context, dataValue, ...rest) {
-    const variant = dataValue && dataValue.value;
-    if (variant && variant.dataType !== DataType.Double) {
-      const n = exactDouble(variant);
-      if (n !== undefined) dataValue.value = doubleVariant(n);
+    const verdict = judgeClientWrite(dataValue, served());
+    if (verdict.status) {
+      const callback = rest[rest.length - 1];
+      if (typeof callback !== "function") return Promise.resolve(verdict.status);
+      callback(null, verdict.status);
+      return undefined;
     }
+    dataValue.value = doubleVariant(verdict.value);
     return original.call(this, context, dataValue, ...rest);
   };
 }
@@ -100,6 +104,9 @@ class TagSpace {
     }
     this.objects = this.addressSpace.rootFolder.objects;
     this.layout = new Map(); // group -> its variables' names, in browse order
+    // Groups whose plant is gone: their variables carry BadNoCommunication
+    // with the last value until the plant registers again.
+    this.unserved = new Set();
   }
 
   nodeId(text) {
@@ -116,7 +123,10 @@ class TagSpace {
   // registered again with the same tags keeps its nodes (clients stay
   // subscribed); another tag set (another plant on the same group) replaces
   // them, so no stale tags of an earlier plant linger.
+  // The group counts as served from here on; the write of every tag that
+  // follows registration makes the values Good again.
   ensureGroup(group, names) {
+    this.unserved.delete(group);
     const ns = this.namespace;
     let folder = this.addressSpace.findNode(this.nodeId(group));
     if (!folder) {
@@ -144,9 +154,22 @@ class TagSpace {
         userAccessLevel: "CurrentRead | CurrentWrite",
         value: doubleVariant(0),
       });
-      acceptNumericWrites(variable);
+      guardClientWrites(variable, () => !this.unserved.has(group));
     }
     this.layout.set(group, [...names]);
+  }
+
+  // The group's plant is gone: every variable keeps its value, marked
+  // BadNoCommunication so that no controller acts on it (a viewer can still
+  // show it greyed). Subscribers are notified of the status change.
+  markUnserved(group) {
+    this.unserved.add(group);
+    const now = new Date();
+    for (const name of this.layout.get(group) || []) {
+      const variable = this.variable(group, name);
+      const last = variable.readValue().value.value;
+      variable.setValueFromSource(doubleVariant(last), StatusCodes.BadNoCommunication, now);
+    }
   }
 
   write(group, tags) {
@@ -159,7 +182,10 @@ class TagSpace {
   read(group, names) {
     return names.map((name) => {
       const value = this.variable(group, name).readValue().value.value;
-      return { name, value: typeof value === "number" ? value : 0 };
+      // Client writes are turned into Doubles or refused, so anything else
+      // is a fault here; never hand the plant a made-up value.
+      if (typeof value !== "number") throw new Error(`variable ${group}.${name} holds no number`);
+      return { name, value };
     });
   }
 }

@@ -58,7 +58,8 @@ function describeClient(client, peer) {
 const shown = (id) => (typeof id === "string" && id.length > 40 ? `${id.slice(0, 40)}...` : id);
 
 class Registry {
-  // store: { ensureGroup(group, names), write(group, tags), read(group, names) }
+  // store: { ensureGroup(group, names), write(group, tags), read(group, names),
+  //          markUnserved(group) }
   // log: one line per call, no trailing newline
   constructor({ store, defaultLeaseMs, log = () => {}, now = Date.now }) {
     this.store = store;
@@ -159,7 +160,8 @@ class Registry {
     for (const record of [...this.byGroup.values()]) this._expireIfDue(record);
   }
 
-  // Releases all groups without logging them one by one (server shutdown).
+  // Releases all groups without logging or marking them one by one (server
+  // shutdown).
   clear() {
     this.byGroup.clear();
     this.bySession.clear();
@@ -179,6 +181,7 @@ class Registry {
     if (this.bySession.get(record.id) !== record) return;
     this.bySession.delete(record.id);
     this.byGroup.delete(record.group);
+    this.store.markUnserved(record.group);
     this.log(`group "${record.group}" released (${why})`);
   }
 

@@ -38,6 +38,27 @@ function freePort() {
   });
 }
 
+// Resolves with check()'s first truthy result; a check that throws counts
+// as not yet. Fails after limitMs naming `what`.
+async function until(check, limitMs, what) {
+  const deadline = Date.now() + limitMs;
+  let lastError;
+  for (;;) {
+    const result = await check().catch((err) => {
+      lastError = err;
+      return false;
+    });
+    if (result) return result;
+    if (Date.now() > deadline) {
+      throw new Error(`timed out waiting for ${what}${lastError ? ` (last error: ${lastError.message})` : ""}`);
+    }
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+const tagsOf = (pairs) => Object.entries(pairs).map(([name, value]) => ({ name, value }));
+const valuesOf = (reply) => Object.fromEntries(reply.tags.map((t) => [t.name, t.value]));
+
 // Runs bin/opcsim.js with `args`; collects its output.
 function run(args) {
   const child = spawn(process.execPath, [BIN, ...args], { stdio: ["ignore", "pipe", "pipe"] });
@@ -133,6 +154,29 @@ async function opcuaSession(endpoint) {
   const session = await client.createSession();
   return {
     session,
+    // Monitors the Value of each node id; seen[nodeId] collects every
+    // DataValue the server notifies, oldest first.
+    async subscribe(nodeIds) {
+      const { ClientSubscription, ClientMonitoredItem, TimestampsToReturn, AttributeIds } = require("node-opcua-client");
+      const subscription = await ClientSubscription.create(session, {
+        requestedPublishingInterval: 50,
+        requestedLifetimeCount: 1000,
+        requestedMaxKeepAliveCount: 20,
+        publishingEnabled: true,
+      });
+      const seen = {};
+      for (const nodeId of nodeIds) {
+        seen[nodeId] = [];
+        const item = await ClientMonitoredItem.create(
+          subscription,
+          { nodeId, attributeId: AttributeIds.Value },
+          { samplingInterval: 0, queueSize: 100, discardOldest: false },
+          TimestampsToReturn.Both,
+        );
+        item.on("changed", (dataValue) => seen[nodeId].push(dataValue));
+      }
+      return { seen, close: () => subscription.terminate() };
+    },
     async close() {
       await session.close().catch(() => {});
       await client.disconnect();
@@ -140,4 +184,15 @@ async function opcuaSession(endpoint) {
   };
 }
 
-module.exports = { run, startOpcsim, gatewayClient, opcuaSession, freePort, tempDir, CALL_DEADLINE_MS };
+module.exports = {
+  run,
+  startOpcsim,
+  gatewayClient,
+  opcuaSession,
+  freePort,
+  tempDir,
+  until,
+  tagsOf,
+  valuesOf,
+  CALL_DEADLINE_MS,
+};
