@@ -31,7 +31,7 @@ namespace varnok::frame {
 // - Brinell's integrators gain less than 0.14·M per period, so its level
 //   stays finite for more than 1e250 periods.
 inline constexpr double kMaxSettingMagnitude = 1e50;
-inline constexpr double kMinPositiveDivisor = 1.0 / kMaxSettingMagnitude;
+inline constexpr double kMinPositiveDivisor = 1e-50;
 
 enum class SettingKind {
   kValue,      // MV, DV, setpoint, noise level, PID gain or derivative time
