@@ -44,7 +44,7 @@ const ValueMap sim_ini_dict = frame::merge_all({
 
 const frame::SettingRules setting_rules = frame::join({
     frame::inputs_of({plant_model, plant_model_OPEN}),
-    frame::values({"SP1", "SP2", "SP3"}),
+    frame::unread({"SP1", "SP2", "SP3"}),
     frame::values({"SET_CV_STD"}),  // the noise level; <= 0 is off
     frame::switches({"SET_DV_RANDOM"}),
     frame::spares(),

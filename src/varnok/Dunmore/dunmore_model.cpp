@@ -133,9 +133,8 @@ const frame::SettingRules& setting_rules() {
   static const frame::SettingRules rules = [] {
     frame::SettingRules inputs;
     for (const auto& [local, plant] : yu_model) inputs = frame::join({inputs, frame::inputs_of({plant})});
-    // SET_CV_STD is the noise level; <= 0 is off.
-    return frame::join(
-        {inputs, frame::values({"SP1", "SET_CV_STD"}), frame::switches({"SET_DV_RANDOM"}), frame::spares()});
+    return frame::join({inputs, frame::values({"SET_CV_STD"}),  // the noise level; <= 0 is off
+                        frame::switches({"SET_DV_RANDOM"}), frame::unread({"SP1"}), frame::spares()});
   }();
   return rules;
 }

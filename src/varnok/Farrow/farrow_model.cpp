@@ -117,7 +117,8 @@ const ValueMap& sim_ini_dict() {
 // The DVs are not settings: the plant writes them before every use.
 const frame::SettingRules& setting_rules() {
   static const frame::SettingRules rules = frame::join({
-      frame::values({"MV1_A", "MV1_B", "MV1_C", "SP1"}),
+      frame::values({"MV1_A", "MV1_B", "MV1_C"}),
+      frame::unread({"SP1"}),
       frame::spares(),
   });
   return rules;

@@ -44,8 +44,8 @@ const ValueMap sim_ini_dict = frame::merge_all({
 const frame::SettingRules setting_rules = frame::join({
     frame::inputs_of({plant_model, plant_model_OPEN, plant_model_PID}),
     frame::builtin_pid_settings(),
-    frame::limits("CV1_LO", "CV1_HI"),
-    frame::values({"SET_CV1_STD"}),  // the noise level; <= 0 is off
+    frame::unread({"CV1_HI", "CV1_LO"}),  // for the controller under test
+    frame::values({"SET_CV1_STD"}),       // the noise level; <= 0 is off
     frame::switches({"SET_DV1_RANDOM"}),
     frame::spares(),
 });

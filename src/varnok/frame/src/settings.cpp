@@ -60,6 +60,10 @@ SettingRules limits(std::string_view low, std::string_view high) {
           {std::string(high), SettingKind::kHighLimit, std::string(low)}};
 }
 
+SettingRules unread(std::initializer_list<std::string_view> tags) {
+  return of_kind(tags, SettingKind::kFinite);
+}
+
 SettingRules spares() {
   SettingRules out;
   for (auto& tag : spare_tags()) out.push_back({std::move(tag), SettingKind::kFinite, {}});

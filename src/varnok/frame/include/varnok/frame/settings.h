@@ -38,7 +38,7 @@ enum class SettingKind {
   kDivisor,    // a value whose positive size divides (TI, N); <= 0 switches the action off
   kLowLimit,   // a value not above its partner
   kHighLimit,  // a value not below its partner
-  kFinite,     // compared with a threshold only (a switch) or never read (a spare)
+  kFinite,     // compared with a threshold only (a switch) or kept for clients, never read
 };
 
 struct SettingRule {
@@ -62,7 +62,10 @@ SettingRules inputs_of(std::initializer_list<std::reference_wrapper<const corvex
 SettingRules divisors(std::initializer_list<std::string_view> tags);
 SettingRules switches(std::initializer_list<std::string_view> tags);
 SettingRules limits(std::string_view low, std::string_view high);
-// The spare tags every plant ends with (BK1..BK8).
+// Tags kept for clients and never read by the plant (a controller's CV
+// limits, setpoints where no built-in PID reads them).
+SettingRules unread(std::initializer_list<std::string_view> tags);
+// The spare tags every plant ends with (BK1..BK8): unread.
 SettingRules spares();
 
 // The parts in order; a rule repeated exactly is kept once.
