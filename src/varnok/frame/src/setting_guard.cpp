@@ -1,5 +1,6 @@
 #include "varnok/frame/setting_guard.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -12,6 +13,18 @@ namespace {
 
 bool is_limit(SettingKind kind) {
   return kind == SettingKind::kLowLimit || kind == SettingKind::kHighLimit;
+}
+
+template <typename Map>
+auto& entry(Map& data, const std::string& tag, std::size_t& slot) {
+  if (slot < data.size() && data.begin()[static_cast<std::ptrdiff_t>(slot)].first == tag) {
+    return data.begin()[static_cast<std::ptrdiff_t>(slot)].second;
+  }
+  const auto found =
+      std::find_if(data.begin(), data.end(), [&](const auto& item) { return item.first == tag; });
+  if (found == data.end()) throw corvex::MissingKey(tag);
+  slot = static_cast<std::size_t>(found - data.begin());
+  return found->second;
 }
 
 }  // namespace
@@ -58,7 +71,7 @@ SettingGuard::SettingGuard(SettingRules rules, const corvex::ValueMap& initial)
 void SettingGuard::admit(corvex::ValueMap& data, std::int64_t period) {
   for (std::size_t i = 0; i < rules_.size(); ++i) {
     states_[i].refused = false;
-    corvex::Value& value = data.at(rules_[i].tag);
+    corvex::Value& value = value_in(data, i);
     if (value.same_as(states_[i].in_force)) continue;
     if (const auto why = refusal(rules_[i].kind, value.to_double()); !why.empty())
       refuse(i, value, period, why);
@@ -71,7 +84,15 @@ void SettingGuard::admit(corvex::ValueMap& data, std::int64_t period) {
 }
 
 void SettingGuard::note(const corvex::ValueMap& data) {
-  for (std::size_t i = 0; i < rules_.size(); ++i) states_[i].in_force = data.at(rules_[i].tag);
+  for (std::size_t i = 0; i < rules_.size(); ++i) states_[i].in_force = value_in(data, i);
+}
+
+corvex::Value& SettingGuard::value_in(corvex::ValueMap& data, std::size_t i) {
+  return entry(data, rules_[i].tag, states_[i].slot);
+}
+
+const corvex::Value& SettingGuard::value_in(const corvex::ValueMap& data, std::size_t i) {
+  return entry(data, rules_[i].tag, states_[i].slot);
 }
 
 void SettingGuard::refuse(std::size_t i, corvex::Value& value, std::int64_t period, std::string_view why) {
@@ -86,8 +107,8 @@ void SettingGuard::refuse(std::size_t i, corvex::Value& value, std::int64_t peri
 
 void SettingGuard::check_pair(std::size_t low, corvex::ValueMap& data, std::int64_t period) {
   const std::size_t high = states_[low].partner;
-  corvex::Value& low_value = data.at(rules_[low].tag);
-  corvex::Value& high_value = data.at(rules_[high].tag);
+  corvex::Value& low_value = value_in(data, low);
+  corvex::Value& high_value = value_in(data, high);
   if (!(low_value.to_double() > high_value.to_double())) return;
   // Both texts before either value is put back. Values in force are in
   // order, so putting back what was written restores it.

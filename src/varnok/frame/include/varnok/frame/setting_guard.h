@@ -37,10 +37,15 @@ class SettingGuard final {
   struct State {
     corvex::Value in_force;
     std::size_t partner = kNoPartner;
+    std::size_t slot = 0;   // the tag's place in the map, as last found
     bool refusing = false;  // an episode is running
     bool refused = false;   // in the period being admitted
   };
 
+  // The setting's entry in the map. A tag keeps its place in a map, so the
+  // place found once is checked by name and used again: no hashing.
+  corvex::Value& value_in(corvex::ValueMap& data, std::size_t i);
+  const corvex::Value& value_in(const corvex::ValueMap& data, std::size_t i);
   void refuse(std::size_t i, corvex::Value& value, std::int64_t period, std::string_view why);
   // Low and high limit of a pair are in order.
   void check_pair(std::size_t low, corvex::ValueMap& data, std::int64_t period);
