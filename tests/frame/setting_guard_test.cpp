@@ -131,6 +131,19 @@ TEST_F(SettingGuardTest, ThePlantsOwnValueIsNeverRefused) {
   EXPECT_TRUE(lines.empty());
 }
 
+TEST(SettingGuard, FindsEachSettingWhereverAMapKeepsIt) {
+  SettingGuard guard(values({"A", "B"}), corvex::ValueMap{{"A", 1.0}, {"B", 2.0}});
+  corvex::ValueMap same{{"A", kNaN}, {"B", 2.0}};
+  corvex::ValueMap reordered{{"X", 0.0}, {"B", kNaN}, {"A", 1.0}};
+  set_message_sink([](const std::string&) {});
+  guard.admit(same, 1);
+  guard.admit(reordered, 2);
+  set_message_sink({});
+  EXPECT_EQ(same.at("A"), corvex::Value(1.0));
+  EXPECT_EQ(reordered.at("B"), corvex::Value(2.0));
+  EXPECT_EQ(reordered.at("X"), corvex::Value(0.0));
+}
+
 TEST(SettingGuard, DeclarationsThatDoNotFitTheTagSetFailAtConstruction) {
   const corvex::ValueMap initial{{"MV1", 29}, {"LO", 0.0}, {"HI", 100.0}, {"BAD", kNaN}, {"HUGE", 1e60}};
   struct Case {
