@@ -51,16 +51,6 @@ TEST_F(SettingGuardTest, RefusedWriteIsPutBackWithOneLinePerEpisode) {
   EXPECT_EQ(lines.back(), "MV1 = nan refused in period 5: not a finite number; 29 stays in force");
 }
 
-TEST_F(SettingGuardTest, UsableWritesStandExactly) {
-  period({{"MV1", -1e50}, {"PID_TI", -3.0}, {"SW", 1e308}, {"MV1_LO", -7.5}});
-  period({{"PID_TI", 0.0}});
-  EXPECT_EQ(data.at("MV1"), corvex::Value(-1e50));
-  EXPECT_EQ(data.at("PID_TI"), corvex::Value(0.0));
-  EXPECT_EQ(data.at("SW"), corvex::Value(1e308));
-  EXPECT_EQ(data.at("MV1_LO"), corvex::Value(-7.5));
-  EXPECT_TRUE(lines.empty()) << lines.front();
-}
-
 TEST_F(SettingGuardTest, ValuesBeyondTheMagnitudeRuleAreRefused) {
   struct Case {
     const char* tag;

@@ -110,8 +110,8 @@ void SettingGuard::check_pair(std::size_t low, corvex::ValueMap& data, std::int6
   corvex::Value& low_value = value_in(data, low);
   corvex::Value& high_value = value_in(data, high);
   if (!(low_value.to_double() > high_value.to_double())) return;
-  // Both texts before either value is put back. Values in force are in
-  // order, so putting back what was written restores it.
+  // Both texts before either value is put back. The values in force are in
+  // order, so putting back every side that was written leaves the pair so.
   const std::string low_text = corvex::to_text(low_value);
   const std::string high_text = corvex::to_text(high_value);
   if (!low_value.same_as(states_[low].in_force)) {
