@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -98,6 +101,34 @@ TEST(BatchProgram, BadInputExitsWithTwoAndOneLine) {
     EXPECT_EQ(outcome.exit_code, 2) << args << ": " << outcome.out;
     EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 1) << args << ": " << outcome.out;
   }
+}
+
+TEST(BatchProgram, RefusedSettingIsOneLineOnStandardErrorAndTheRunGoesOn) {
+  const std::string errors = ::testing::TempDir() + "batch_refusal_stderr.txt";
+  const std::string command = std::string(VARNOK_BATCH_PROGRAM) +
+                              " varnok.SISO TrainingSISO --steps 12 --set MV1_LO=200@5 2>" + errors;
+  std::string csv;
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) csv.append(buffer, n);
+  const int status = pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  const auto rows = parse_csv(csv);
+  ASSERT_EQ(rows.size(), 13u) << csv;
+  const auto low = std::find(rows[0].begin(), rows[0].end(), "MV1_LO") - rows[0].begin();
+  for (std::size_t k = 1; k <= 12; ++k) {
+    EXPECT_EQ(rows[k][0], std::to_string(k));
+    EXPECT_EQ(rows[k][static_cast<std::size_t>(low)], "0.0") << k;  // the limit in force, also in period 5
+  }
+
+  std::ifstream file(errors);
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "MV1_LO = 200.0 refused in period 5: above MV1_HI (100.0); 0.0 stays in force\n");
+  std::remove(errors.c_str());
 }
 
 TEST(ScheduledWrite, ParsesTagValueAndPeriod) {

@@ -1,5 +1,6 @@
 #include "batch_run.h"
 
+#include <iostream>
 #include <memory>
 #include <ostream>
 #include <variant>
@@ -7,6 +8,7 @@
 #include "corvex/simulink.h"
 #include "varnok/frame/errors.h"
 #include "varnok/frame/loader.h"
+#include "varnok/frame/messages.h"
 #include "varnok/number_text.h"
 
 namespace varnok::batch {
@@ -31,6 +33,8 @@ ScheduledWrite parse_scheduled_write(const std::string& text) {
 }
 
 void run_batch(const BatchOptions& options, std::ostream& out) {
+  // Standard output carries the CSV.
+  frame::set_message_sink([](const std::string& line) { std::cerr << line << std::endl; });
   frame::ModuleLoader loader({frame::ModuleLoader::program_plugin_root()});
   for (auto it = options.search_dirs.rbegin(); it != options.search_dirs.rend(); ++it)
     loader.add_search_dir(*it);

@@ -30,8 +30,9 @@ struct BatchOptions {
 ScheduledWrite parse_scheduled_write(const std::string& text);
 
 // Loads the object and runs periods 1..steps, writing one CSV row per
-// period to out. Throws SetupError for an unknown module, object or tag,
-// and whatever task() throws.
+// period to out. The plant's own lines (a refused setting) go to standard
+// error from then on. Throws SetupError for an unknown module, object or
+// tag, and whatever task() throws.
 void run_batch(const BatchOptions& options, std::ostream& out);
 
 }  // namespace varnok::batch

@@ -35,8 +35,16 @@ const ValueMap sim_ini_dict = frame::merge_all({
     frame::bookkeeping_tags(),
 });
 
+const frame::SettingRules setting_rules = frame::join({
+    frame::inputs_of({plant_model, plant_model_OPEN, plant_model_PID}),
+    frame::builtin_pid_settings(),
+    frame::values({"SET_CV_STD"}),  // the noise level; <= 0 is off
+    frame::switches({"SET_DV_RANDOM"}),
+    frame::spares(),
+});
+
 SISOSim::SISOSim()
-    : Simulink(sim_ini_dict),
+    : PlantSimulation(sim_ini_dict, setting_rules),
       plant_open(plant_model_OPEN, sim_ini_dict, get_sampling_time()),
       plant(plant_model, sim_ini_dict, get_sampling_time()),
       plant_pid(plant_model_PID, sim_ini_dict, get_sampling_time()),
@@ -58,7 +66,7 @@ void SISOSim::run_copy(corvex::MIMOSim& copy, AntiWindupLimter& limiter, const c
   get_data().set(cv, limiter.run(out.at(cv), 100, 0));
 }
 
-void SISOSim::task() {
+void SISOSim::step() {
   ValueMap& data = get_data();
   const std::size_t count = frame::wrap_index(get_task_count(), N);
   const double noise = frame::noise_level(data, "SET_CV_STD").to_double() * v1_[count];

@@ -13,7 +13,7 @@
 #include "anti_windup_limiter.h"
 #include "corvex/mimo_sim.h"
 #include "corvex/pid.h"
-#include "corvex/simulink.h"
+#include "varnok/frame/plant_simulation.h"
 #include "varnok/frame/stats_window.h"
 
 namespace varnok::brinell {
@@ -25,17 +25,18 @@ extern const corvex::ValueMap process_ini_dict;
 extern const corvex::ValueMap OPEN_ini_dict;
 extern const corvex::ValueMap PID_ini_dict;
 extern const corvex::ValueMap sim_ini_dict;
+extern const frame::SettingRules setting_rules;
 
-class SISOSim final : public corvex::Simulink {
+class SISOSim final : public frame::PlantSimulation {
  public:
   SISOSim();
-  void task() override;
 
   static constexpr std::size_t N = 100000;
   const std::vector<double>& v1() const noexcept { return v1_; }
   const std::vector<double>& dv1() const noexcept { return dv1_; }
 
  private:
+  void step() override;
   // Publishes the limited CV of one copy; the plant's raw output stays inside.
   void run_copy(corvex::MIMOSim& copy, AntiWindupLimter& limiter, const char* cv,
                 const corvex::ValueMap& v_dict);

@@ -42,10 +42,18 @@ const ValueMap sim_ini_dict = frame::merge_all({
     frame::bookkeeping_tags(),
 });
 
+const frame::SettingRules setting_rules = frame::join({
+    frame::inputs_of({plant_model, plant_model_OPEN}),
+    frame::unread({"SP1", "SP2", "SP3"}),
+    frame::values({"SET_CV_STD"}),  // the noise level; <= 0 is off
+    frame::switches({"SET_DV_RANDOM"}),
+    frame::spares(),
+});
+
 Sim::Sim() : Sim(corvex::Simulink::Options{}) {}
 
 Sim::Sim(corvex::Simulink::Options framework)
-    : Simulink(sim_ini_dict, framework),
+    : PlantSimulation(sim_ini_dict, setting_rules, framework),
       plant(plant_model, sim_ini_dict, 1),
       plant_open(plant_model_OPEN, sim_ini_dict, 1) {
   frame::NormalGenerator gen(1);
@@ -66,7 +74,7 @@ Sim::Sim(corvex::Simulink::Options framework)
   }
 }
 
-void Sim::task() {
+void Sim::step() {
   ValueMap& data = get_data();
   const std::size_t count = frame::wrap_index(get_task_count(), N);
   const double level = frame::noise_level(data, "SET_CV_STD").to_double();

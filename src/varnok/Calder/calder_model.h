@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "corvex/mimo_sim.h"
-#include "corvex/simulink.h"
+#include "varnok/frame/plant_simulation.h"
 #include "varnok/frame/stats_window.h"
 
 namespace varnok::calder {
@@ -20,13 +20,13 @@ extern const corvex::PlantDescription plant_model_OPEN;
 extern const corvex::ValueMap process_ini_dict;
 extern const corvex::ValueMap OPEN_ini_dict;
 extern const corvex::ValueMap sim_ini_dict;
+extern const frame::SettingRules setting_rules;
 
-class Sim final : public corvex::Simulink {
+class Sim final : public frame::PlantSimulation {
  public:
   Sim();
   // For a framework running another sampling time; the plants keep 1 s.
   explicit Sim(corvex::Simulink::Options framework);
-  void task() override;
 
   static constexpr std::size_t N = 100000;
   // "CV1", "CV2", "CV3" -> measurement noise, mean 0, standard deviation 1.
@@ -35,6 +35,8 @@ class Sim final : public corvex::Simulink {
   const std::vector<double>& dv1() const noexcept { return dv1_; }
 
  private:
+  void step() override;
+
   corvex::MIMOSim plant;
   corvex::MIMOSim plant_open;
   corvex::OrderedMap<std::vector<double>> v_;

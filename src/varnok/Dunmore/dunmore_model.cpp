@@ -128,6 +128,17 @@ const ValueMap& sim_ini_dict() {
   return ini;
 }
 
+// SV1 is not a setting: the profile overwrites it before every use.
+const frame::SettingRules& setting_rules() {
+  static const frame::SettingRules rules = [] {
+    frame::SettingRules inputs;
+    for (const auto& [local, plant] : yu_model) inputs = frame::join({inputs, frame::inputs_of({plant})});
+    return frame::join({inputs, frame::values({"SET_CV_STD"}),  // the noise level; <= 0 is off
+                        frame::switches({"SET_DV_RANDOM"}), frame::unread({"SP1"}), frame::spares()});
+  }();
+  return rules;
+}
+
 namespace {
 
 corvex::LPVPlantSim make_plant(std::string_view letter) {
@@ -140,14 +151,14 @@ corvex::LPVPlantSim make_plant(std::string_view letter) {
 }  // namespace
 
 LPVSISO::LPVSISO()
-    : Simulink(sim_ini_dict()),
+    : PlantSimulation(sim_ini_dict(), setting_rules()),
       plant_A(make_plant(plant_letters[0])),
       plant_B(make_plant(plant_letters[1])),
       plant_C(make_plant(plant_letters[2])),
       plant_D(make_plant(plant_letters[3])),
       plants_{&plant_A, &plant_B, &plant_C, &plant_D} {}
 
-void LPVSISO::task() {
+void LPVSISO::step() {
   ValueMap& data = get_data();
   // Period 1 reads the first element of every sequence.
   const std::int64_t count = get_task_count() - 1;

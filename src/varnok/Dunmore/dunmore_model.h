@@ -13,7 +13,7 @@
 
 #include "corvex/lpv_plant_sim.h"
 #include "corvex/plant_description.h"
-#include "corvex/simulink.h"
+#include "varnok/frame/plant_simulation.h"
 
 namespace varnok::dunmore {
 
@@ -39,17 +39,19 @@ const std::vector<double>& dv1();  // random disturbance around 20
 const std::vector<double>& MW();   // operating-point profile, profile_length values
 
 const corvex::ValueMap& sim_ini_dict();
+const frame::SettingRules& setting_rules();
 
-class LPVSISO final : public corvex::Simulink {
+class LPVSISO final : public frame::PlantSimulation {
  public:
   LPVSISO();
-  void task() override;
 
   static constexpr int W1 = 80;   // operating point of local model 1
   static constexpr int W2 = 120;  // operating point of local model 2
   static constexpr std::array<std::string_view, 4> plant_letters = letters;
 
  private:
+  void step() override;
+
   corvex::LPVPlantSim plant_A;
   corvex::LPVPlantSim plant_B;
   corvex::LPVPlantSim plant_C;

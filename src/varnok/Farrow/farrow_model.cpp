@@ -114,13 +114,23 @@ const ValueMap& sim_ini_dict() {
   return ini;
 }
 
+// The DVs are not settings: the plant writes them before every use.
+const frame::SettingRules& setting_rules() {
+  static const frame::SettingRules rules = frame::join({
+      frame::values({"MV1_A", "MV1_B", "MV1_C"}),
+      frame::unread({"SP1"}),
+      frame::spares(),
+  });
+  return rules;
+}
+
 DV_Prd::DV_Prd()
-    : Simulink(sim_ini_dict()),
+    : PlantSimulation(sim_ini_dict(), setting_rules()),
       plantA(plant_model_A, sim_ini_dict(), 1.0),
       plantB(plant_model_B, sim_ini_dict(), 1.0),
       plantC(plant_model_C, sim_ini_dict(), 1.0) {}
 
-void DV_Prd::task() {
+void DV_Prd::step() {
   ValueMap& data = get_data();
   const std::size_t k = frame::wrap_index(get_task_count(), N);
 

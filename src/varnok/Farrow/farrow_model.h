@@ -13,7 +13,7 @@
 
 #include "corvex/mimo_sim.h"
 #include "corvex/plant_description.h"
-#include "corvex/simulink.h"
+#include "varnok/frame/plant_simulation.h"
 
 namespace varnok::farrow {
 
@@ -36,13 +36,15 @@ const std::vector<double>& dv1_sim();  // predictable part, around 30
 const std::vector<double>& dv1();      // dv1_part1 + dv1_sim, around 50
 
 const corvex::ValueMap& sim_ini_dict();
+const frame::SettingRules& setting_rules();
 
-class DV_Prd final : public corvex::Simulink {
+class DV_Prd final : public frame::PlantSimulation {
  public:
   DV_Prd();
-  void task() override;
 
  private:
+  void step() override;
+
   corvex::MIMOSim plantA;
   corvex::MIMOSim plantB;
   corvex::MIMOSim plantC;

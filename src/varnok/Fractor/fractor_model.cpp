@@ -102,8 +102,15 @@ const ValueMap sim_ini_dict = frame::merge_all({
     frame::bookkeeping_tags(),
 });
 
+const frame::SettingRules setting_rules = frame::join({
+    frame::inputs_of({plant_model, plant_model_OPEN}),
+    frame::values({kNoiseSwitch}),  // the noise level; <= 0 is off
+    frame::switches({kRandomDvSwitch}),
+    frame::spares(),
+});
+
 ShellSim::ShellSim()
-    : Simulink(sim_ini_dict),
+    : PlantSimulation(sim_ini_dict, setting_rules),
       plant(plant_model, sim_ini_dict, 1.0),
       plant_open(plant_model_OPEN, sim_ini_dict, 1.0) {
   // One generator, eleven blocks of N in a fixed order: CV1..CV7, then the
@@ -141,7 +148,7 @@ ShellSim::ShellSim()
   for (const auto tag : kOpenCV) v_dict_.set(tag, 0.0);
 }
 
-void ShellSim::task() {
+void ShellSim::step() {
   ValueMap& data = get_data();
   const std::size_t k = frame::wrap_index(get_task_count(), N);
   const double vstd = frame::noise_level(data, kNoiseSwitch).to_double();

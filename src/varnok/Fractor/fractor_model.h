@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "corvex/mimo_sim.h"
-#include "corvex/simulink.h"
+#include "varnok/frame/plant_simulation.h"
 #include "varnok/frame/stats_window.h"
 
 namespace varnok::fractor {
@@ -22,15 +22,15 @@ extern const corvex::PlantDescription plant_model_OPEN;
 extern const corvex::ValueMap process_ini_dict;
 extern const corvex::ValueMap OPEN_ini_dict;
 extern const corvex::ValueMap sim_ini_dict;
+extern const frame::SettingRules setting_rules;
 
-class ShellSim final : public corvex::Simulink {
+class ShellSim final : public frame::PlantSimulation {
  public:
   static constexpr std::size_t N = 100000;
   static constexpr std::size_t kCVs = 7;
 
   // Builds both plants and draws all eleven noise blocks (seed 1): slow-ish.
   ShellSim();
-  void task() override;
 
   // CV1..CV7 → measurement noise, mean 0, standard deviation 1.
   const corvex::OrderedMap<std::vector<double>>& v() const noexcept { return v_; }
@@ -38,15 +38,17 @@ class ShellSim final : public corvex::Simulink {
   const corvex::OrderedMap<std::vector<double>>& dv() const noexcept { return dv_; }
 
  private:
+  void step() override;
+
   corvex::MIMOSim plant;
   corvex::MIMOSim plant_open;
   corvex::OrderedMap<std::vector<double>> v_;
   corvex::OrderedMap<std::vector<double>> dv_;
-  // Keyed CVi + "array_10min" (resp. OPEN_CVi...), walked by position in task().
+  // Keyed CVi + "array_10min" (resp. OPEN_CVi...), walked by position in step().
   corvex::OrderedMap<frame::StatsWindow> cv_array_dict;
   corvex::OrderedMap<frame::StatsWindow> open_cv_array_dict;
   // The noise mapping handed to both plants: CV1..CV7, then OPEN_CV1..OPEN_CV7.
-  // Its keys are fixed here; task() only rewrites the values.
+  // Its keys are fixed here; step() only rewrites the values.
   corvex::ValueMap v_dict_;
 };
 

@@ -41,8 +41,17 @@ const ValueMap sim_ini_dict = frame::merge_all({
     frame::bookkeeping_tags(),
 });
 
+const frame::SettingRules setting_rules = frame::join({
+    frame::inputs_of({plant_model, plant_model_OPEN, plant_model_PID}),
+    frame::builtin_pid_settings(),
+    frame::unread({"CV1_HI", "CV1_LO"}),  // for the controller under test
+    frame::values({"SET_CV1_STD"}),       // the noise level; <= 0 is off
+    frame::switches({"SET_DV1_RANDOM"}),
+    frame::spares(),
+});
+
 SISOSim::SISOSim()
-    : Simulink(sim_ini_dict),
+    : PlantSimulation(sim_ini_dict, setting_rules),
       plant_open(plant_model_OPEN, sim_ini_dict, get_sampling_time()),
       plant(plant_model, sim_ini_dict, get_sampling_time()),
       plant_pid(plant_model_PID, sim_ini_dict, get_sampling_time()),
@@ -58,7 +67,7 @@ SISOSim::SISOSim()
   frame::scale_about(dv1_, 1.0, sim_ini_dict.at("DV1").to_double());
 }
 
-void SISOSim::task() {
+void SISOSim::step() {
   ValueMap& data = get_data();
   const std::size_t count = frame::wrap_index(get_task_count(), N);
   const double noise = frame::noise_level(data, "SET_CV1_STD").to_double() * v1_[count];

@@ -9,7 +9,7 @@
 
 #include "corvex/mimo_sim.h"
 #include "corvex/pid.h"
-#include "corvex/simulink.h"
+#include "varnok/frame/plant_simulation.h"
 #include "varnok/frame/stats_window.h"
 
 namespace varnok::siso {
@@ -21,17 +21,19 @@ extern const corvex::ValueMap process_ini_dict;
 extern const corvex::ValueMap OPEN_ini_dict;
 extern const corvex::ValueMap PID_ini_dict;
 extern const corvex::ValueMap sim_ini_dict;
+extern const frame::SettingRules setting_rules;
 
-class SISOSim final : public corvex::Simulink {
+class SISOSim final : public frame::PlantSimulation {
  public:
   SISOSim();
-  void task() override;
 
   static constexpr std::size_t N = 100000;
   const std::vector<double>& v1() const noexcept { return v1_; }
   const std::vector<double>& dv1() const noexcept { return dv1_; }
 
  private:
+  void step() override;
+
   corvex::MIMOSim plant_open;
   corvex::MIMOSim plant;
   corvex::MIMOSim plant_pid;

@@ -45,7 +45,13 @@ corvex::ValueMap derive_copy_ini(const corvex::ValueMap& process_ini, std::strin
 
 corvex::ValueMap bookkeeping_tags() {
   corvex::ValueMap out{{"RunCount", 0}};
-  for (int i = 1; i <= 8; ++i) out.set("BK" + std::to_string(i), 0.0);
+  for (const auto& spare : spare_tags()) out.set(spare, 0.0);
+  return out;
+}
+
+std::vector<std::string> spare_tags() {
+  std::vector<std::string> out;
+  for (int i = 1; i <= 8; ++i) out.push_back("BK" + std::to_string(i));
   return out;
 }
 

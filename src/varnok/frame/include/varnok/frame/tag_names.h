@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "corvex/plant_description.h"
 #include "corvex/value.h"
@@ -21,8 +22,10 @@ corvex::PlantDescription derive_copy(const corvex::PlantDescription& plant, std:
 corvex::ValueMap derive_copy_ini(const corvex::ValueMap& process_ini, std::string_view prefix);
 
 // The bookkeeping tags every model ends its tag set with: "RunCount"
-// (integer 0) and the spares "BK1" to "BK8" (0.0).
+// (integer 0) and the spares (0.0).
 corvex::ValueMap bookkeeping_tags();
+// "BK1" to "BK8": free for clients, never read by a plant.
+std::vector<std::string> spare_tags();
 
 // Merges the maps in order into one; a later map overwrites an equal tag.
 corvex::ValueMap merge_all(std::initializer_list<corvex::ValueMap> maps);

@@ -5,6 +5,7 @@
 
 #include "corvex/pid.h"
 #include "corvex/value.h"
+#include "varnok/frame/settings.h"
 
 namespace varnok::frame {
 
@@ -19,6 +20,10 @@ bool random_dv_on(const corvex::ValueMap& data, std::string_view switch_tag);
 // new output, from SP1 and PID_CV1 of the previous period on top of PID_MV1,
 // is written to PID_MV1.
 void run_builtin_pid(corvex::PID& pid, corvex::ValueMap& data);
+
+// What run_builtin_pid reads besides PID_MV1 (an input of the PID copy):
+// SP1, PID_CV1, the tuning and the output limits.
+SettingRules builtin_pid_settings();
 
 // Index into a sequence of length n: floor modulo, so −1 gives n − 1.
 std::size_t wrap_index(std::int64_t count, std::size_t n);
