@@ -98,6 +98,15 @@ TEST(PID, NonFiniteInputReturnsLastOutputAndKeepsState) {
   }
 }
 
+TEST(PID, TuningThatOverflowsToNaNKeepsTheLastOutput) {
+  PID pid;
+  pid.setPIDParam(1e308, 0, 1e308, 0);  // an unfiltered derivative: inf - inf below
+  EXPECT_EQ(pid.run(1, 0, 0, 50), 50);
+  EXPECT_EQ(pid.run(1, 2e10, 1e10, 50), 50);
+  pid.setPIDParam(1, 0, 0, 10);
+  EXPECT_EQ(pid.run(1, 1, 0, 50), 51) << "the state from before the NaN stays";
+}
+
 TEST(PID, RefusesBadSettings) {
   EXPECT_THROW(PID{0.0}, std::invalid_argument);
   EXPECT_THROW(PID{kNaN}, std::invalid_argument);

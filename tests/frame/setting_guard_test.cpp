@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "varnok/frame/messages.h"
+#include "corvex/messages.h"
 
 namespace varnok::frame {
 namespace {
@@ -18,9 +18,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 class SettingGuardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    set_message_sink([this](const std::string& line) { lines.push_back(line); });
+    corvex::set_message_sink([this](const std::string& line) { lines.push_back(line); });
   }
-  void TearDown() override { set_message_sink({}); }
+  void TearDown() override { corvex::set_message_sink({}); }
 
   // One period: the writes, admission, and the map taken as in force.
   void period(const corvex::ValueMap& writes) {
@@ -125,10 +125,10 @@ TEST(SettingGuard, FindsEachSettingWhereverAMapKeepsIt) {
   SettingGuard guard(values({"A", "B"}), corvex::ValueMap{{"A", 1.0}, {"B", 2.0}});
   corvex::ValueMap same{{"A", kNaN}, {"B", 2.0}};
   corvex::ValueMap reordered{{"X", 0.0}, {"B", kNaN}, {"A", 1.0}};
-  set_message_sink([](const std::string&) {});
+  corvex::set_message_sink([](const std::string&) {});
   guard.admit(same, 1);
   guard.admit(reordered, 2);
-  set_message_sink({});
+  corvex::set_message_sink({});
   EXPECT_EQ(same.at("A"), corvex::Value(1.0));
   EXPECT_EQ(reordered.at("B"), corvex::Value(2.0));
   EXPECT_EQ(reordered.at("X"), corvex::Value(0.0));

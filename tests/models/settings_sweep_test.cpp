@@ -13,12 +13,12 @@
 
 #include "brinell_model.h"
 #include "calder_model.h"
+#include "corvex/messages.h"
 #include "dunmore_model.h"
 #include "farrow_model.h"
 #include "fractor_model.h"
 #include "model_runner.h"
 #include "siso_model.h"
-#include "varnok/frame/messages.h"
 
 namespace varnok {
 namespace {
@@ -72,9 +72,9 @@ std::string joined(const std::vector<std::string>& lines) {
 class SettingsSweep : public ::testing::TestWithParam<Plant> {
  protected:
   void SetUp() override {
-    frame::set_message_sink([this](const std::string& line) { lines.push_back(line); });
+    corvex::set_message_sink([this](const std::string& line) { lines.push_back(line); });
   }
-  void TearDown() override { frame::set_message_sink({}); }
+  void TearDown() override { corvex::set_message_sink({}); }
 
   // Same tags, values and kinds, bit for bit; every value finite.
   static void expect_twins(const PlantSimulation& subject, const PlantSimulation& twin) {

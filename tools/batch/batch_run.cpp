@@ -5,10 +5,10 @@
 #include <ostream>
 #include <variant>
 
+#include "corvex/messages.h"
 #include "corvex/simulink.h"
 #include "varnok/frame/errors.h"
 #include "varnok/frame/loader.h"
-#include "varnok/frame/messages.h"
 #include "varnok/number_text.h"
 
 namespace varnok::batch {
@@ -34,7 +34,7 @@ ScheduledWrite parse_scheduled_write(const std::string& text) {
 
 void run_batch(const BatchOptions& options, std::ostream& out) {
   // Standard output carries the CSV.
-  frame::set_message_sink([](const std::string& line) { std::cerr << line << std::endl; });
+  corvex::set_message_sink([](const std::string& line) { std::cerr << line << std::endl; });
   frame::ModuleLoader loader({frame::ModuleLoader::program_plugin_root()});
   for (auto it = options.search_dirs.rbegin(); it != options.search_dirs.rend(); ++it)
     loader.add_search_dir(*it);

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <stdexcept>
 #include <utility>
 
+#include "corvex/messages.h"
 #include "state_space_path.h"
 
 namespace corvex {
@@ -144,8 +144,8 @@ ValueMap MIMOSim::run(const ValueMap& u_Value_Dict, const ValueMap& v_Value_Dict
       s.last_finite[i] = u;
     } else {
       if (!s.holding[i]) {
-        std::cout << "MIMOSim: input \"" << s.inputs[i] << "\" is not finite (" << to_text(u)
-                  << "); holding its last finite value " << to_text(s.last_finite[i]) << std::endl;
+        report("MIMOSim: input \"" + s.inputs[i] + "\" is not finite (" + to_text(u) +
+               "); holding its last finite value " + to_text(s.last_finite[i]));
         s.holding[i] = 1;
       }
       u = s.last_finite[i];

@@ -64,6 +64,9 @@ double PID::run(const Inputs& inputs) {
     const double integral = params_.TI > 0.0 ? ts_ / params_.TI * error : 0.0;
     out += params_.KP * ((error - last_error_) + integral) - params_.KP * (derivative - last_derivative_);
   }
+  // Extreme tuning can make inf − inf: keep the controller as it was rather
+  // than hold NaN as its output for ever.
+  if (std::isnan(out)) return has_output_ ? last_output_ : tv;
   out = std::clamp(out, op_lo_, op_hi_);
 
   last_error_ = error;

@@ -24,7 +24,7 @@ namespace corvex {
 // response of the path (0 for t <= dead time).
 //
 // A non-finite input is replaced by the last finite value of that input (one
-// line on standard output when that starts), so it cannot corrupt the state.
+// line through corvex::report when that starts), so it cannot corrupt the state.
 // The output noise v is added to the returned values only.
 class MIMOSim {
  public:

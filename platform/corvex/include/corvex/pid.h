@@ -15,8 +15,9 @@ namespace corvex {
 // PV_{k−1} = PV_k, so it moves the output by the integral term only.
 // MODE 1 is automatic; any other mode is manual: the output is TV (clamped)
 // and the controller tracks SP and PV so that returning to automatic is
-// bumpless. A non-finite SP, PV or TV leaves the controller state alone and
-// returns the last output (TV before the first call).
+// bumpless. A non-finite SP, PV or TV, or tuning so extreme that the output
+// is not a number, leaves the controller state alone and returns the last
+// output (TV before the first call).
 class PID {
  public:
   struct Options {

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "varnok/frame/messages.h"
+#include "corvex/messages.h"
 
 namespace varnok::frame {
 
@@ -98,8 +98,9 @@ const corvex::Value& SettingGuard::value_in(const corvex::ValueMap& data, std::s
 void SettingGuard::refuse(std::size_t i, corvex::Value& value, std::int64_t period, std::string_view why) {
   State& state = states_[i];
   if (!state.refusing) {
-    report(rules_[i].tag + " = " + corvex::to_text(value) + " refused in period " + std::to_string(period) +
-           ": " + std::string(why) + "; " + corvex::to_text(state.in_force) + " stays in force");
+    corvex::report(rules_[i].tag + " = " + corvex::to_text(value) + " refused in period " +
+                   std::to_string(period) + ": " + std::string(why) + "; " + corvex::to_text(state.in_force) +
+                   " stays in force");
   }
   value = state.in_force;
   state.refused = true;

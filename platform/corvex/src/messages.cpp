@@ -1,10 +1,10 @@
-#include "varnok/frame/messages.h"
+#include "corvex/messages.h"
 
 #include <iostream>
 #include <mutex>
 #include <utility>
 
-namespace varnok::frame {
+namespace corvex {
 
 namespace {
 
@@ -36,4 +36,4 @@ void report(const std::string& line) {
   }
 }
 
-}  // namespace varnok::frame
+}  // namespace corvex
