@@ -42,9 +42,10 @@ inline bool is_good_status(std::uint32_t code) {
 }
 
 // The OPC UA status with which the server refused the calling thread's
-// latest call into hublet, when that call returned
-// HUBLET_STATUS_SERVER_REFUSED as a whole (a service fault, a refused
-// channel or session, a node that cannot be browsed, a refused write through
+// latest call that can reach it (create_source, browse_source,
+// read_group_values, write_group_values, write_group_items), when that call
+// returned HUBLET_STATUS_SERVER_REFUSED (a service fault, a refused channel
+// or session, a node that cannot be browsed, a refused write through
 // write_group_values); 0 after any other outcome. Per thread, so that
 // threads sharing a library do not see each other's.
 std::uint32_t last_server_status();
