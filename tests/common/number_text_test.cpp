@@ -40,6 +40,16 @@ TEST(ParseWholeNumber, DecimalDigitsWithinInt64Only) {
   }
 }
 
+TEST(ParseUnsignedWholeNumber, DecimalDigitsWithinUInt64Only) {
+  EXPECT_EQ(parse_unsigned_whole_number(" 18446744073709551615 "), UINT64_MAX);
+  EXPECT_EQ(parse_unsigned_whole_number("+9223372036854775808"), 9223372036854775808u);
+  EXPECT_EQ(parse_unsigned_whole_number("007"), 7u);
+  for (const char* text :
+       {"", "-1", "-0", "18446744073709551616", "+-1", "++1", "1.0", "1e3", "0x10", "1 2", "inf"}) {
+    EXPECT_FALSE(parse_unsigned_whole_number(text).has_value()) << '"' << text << '"';
+  }
+}
+
 TEST(ParseNumber, ThrowingFormsNameTheValueAndWhatWasExpected) {
   try {
     number_or_throw("0x10", "--set MV1");

@@ -1,19 +1,22 @@
 // hublet against a node-opcua server built to be awkward (awkward_server.js):
-// mixed node classes, an unreadable variable, several data types, a numeric
-// id, a folder larger than a Browse page, a slow variable, relays that break
-// connections mid-request. One server serves all tests of this program.
+// mixed node classes, an unreadable variable, several data types, node ids
+// of every identifier type, integer extremes, values with bad statuses, a
+// folder larger than a Browse page, a slow variable, relays that break
+// connections mid-request, servers that refuse. One server serves all tests
+// of this program.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
+#include <limits>
+#include <map>
 #include <memory>
 #include <thread>
 #include <tuple>
 
-#include "child_process.h"
+#include "awkward_fixture.h"
 #include "hublet/hublet.h"
-#include "opcsim_process.h"
 
 namespace hublet {
 namespace {
@@ -21,20 +24,8 @@ namespace {
 using namespace std::chrono_literals;
 using Value = decltype(ValueRecord::value);
 
-struct Server {
-  int port = varnok::testing::free_port();
-  int drop_port = varnok::testing::free_port();
-  int cut_port = varnok::testing::free_port();
-  testing::ChildProcess process{
-      {"node", HUBLET_AWKWARD_SERVER, "--port", std::to_string(port), "--drop-port",
-       std::to_string(drop_port), "--cut-port", std::to_string(cut_port), "--min-token-lifetime", "400"},
-      "ready"};
-  std::string endpoint(int p) const { return "opc.tcp://localhost:" + std::to_string(p); }
-};
-
-const Server& server() {
-  static const Server instance;
-  return instance;
+const testing::AwkwardServer& server() {
+  return testing::awkward_server();
 }
 
 class AwkwardServer : public ::testing::Test {
@@ -102,6 +93,7 @@ TEST_F(AwkwardServer, BrowseGivesOnlyTheChildrenInTheServersOrderWithTheirRecord
 
   EXPECT_EQ(hub.browse_source(source, 1000, 1, "4242"), (std::pair<int, std::vector<NodeRecord>>{0, {}}));
   EXPECT_EQ(hub.browse_source(source, 1000, 1, "Nowhere").first, HUBLET_STATUS_SERVER_REFUSED);
+  EXPECT_EQ(last_server_status(), 0x80340000u) << "BadNodeIdUnknown";
 }
 
 TEST_F(AwkwardServer, BrowseFollowsContinuationPointsThroughAFolderLargerThanAPage) {
@@ -201,8 +193,9 @@ TEST_F(AwkwardServer, WritesConvertToTheNodesTypeAndRefuseWhatDoesNotFit) {
 
   // Write-only: the type comes from the DataType attribute.
   EXPECT_EQ(hub.write_group_values(group, subscribe({"Mixed.Secret"}), {9.75}), kFit);
-  // Not a variable: nothing to convert to.
-  EXPECT_EQ(hub.write_group_values(group, subscribe({"Mixed.Pump"}), {1.0}), HUBLET_STATUS_UNSUPPORTED);
+  // Not a variable: the server says so when asked for its data type.
+  EXPECT_EQ(hub.write_group_values(group, subscribe({"Mixed.Pump"}), {1.0}), HUBLET_STATUS_SERVER_REFUSED);
+  EXPECT_EQ(last_server_status(), 0x80350000u) << "BadAttributeIdInvalid";
 }
 
 TEST_F(AwkwardServer, ALateAnswerToATimedOutReadIsNeverTakenForAnotherRead) {
@@ -277,6 +270,194 @@ TEST_F(AwkwardServer, TheChannelTokenIsRenewedBeforeItRunsOut) {
   }
   EXPECT_GE(renewals, 2u) << log;
   EXPECT_EQ(log.find("opened"), std::string::npos) << "no new channel was needed:\n" << log;
+}
+
+// Everything browse gives is enough to subscribe the node it found: the
+// identifier type tells a string id of digits from a numeric one.
+TEST_F(AwkwardServer, EveryBrowsedNodeIsSubscribedExactlyAsBrowsed) {
+  const auto [status, records] = hub.browse_source(source, 1000, 1, "Ids");
+  ASSERT_EQ(status, HUBLET_STATUS_GOOD);
+  const std::map<std::string, std::tuple<HUBLET_IDTYPE, std::string, double>> expected = {
+      {"DigitString", {HUBLET_IDTYPE_STRING, "12345", 1.25}},
+      {"DigitNumber", {HUBLET_IDTYPE_NUMERIC, "12345", 2.5}},
+      {"Guid", {HUBLET_IDTYPE_GUID, "72962b91-fa75-4ae6-8d28-b404dc7daf63", 3.75}},
+      {"Opaque", {HUBLET_IDTYPE_OPAQUE, "AP8QOz0=", 4.5}},
+      {"Punctuated", {HUBLET_IDTYPE_STRING, "a;b=c", 5.5}},
+      {"Tab\tand\nnew line", {HUBLET_IDTYPE_STRING, "tab\there", 6.5}},
+      {"Backslashed", {HUBLET_IDTYPE_STRING, "C:\\dir", 7.5}},
+  };
+  ASSERT_EQ(records.size(), expected.size());
+  std::vector<TagDescriptor> descriptors;
+  for (const NodeRecord& r : records) {
+    SCOPED_TRACE(r.display_name);
+    ASSERT_EQ(expected.count(r.display_name), 1u);
+    const auto& [type, name, value] = expected.at(r.display_name);
+    EXPECT_EQ(r.identifier_type, type);
+    EXPECT_EQ(r.node_name, name);
+    descriptors.push_back({r.data_type, r.namespace_index, r.node_name, r.identifier_type});
+  }
+  const auto [subscribed, items] = hub.subscribe_group(group, descriptors);
+  ASSERT_EQ(subscribed, HUBLET_STATUS_GOOD);
+  const auto [read_status, values] = hub.read_group_values(group, items);
+  ASSERT_EQ(read_status, HUBLET_STATUS_GOOD);
+  ASSERT_EQ(values.size(), records.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    EXPECT_EQ(values[i].status_code, 0u) << records[i].display_name;
+    EXPECT_EQ(values[i].value, Value{std::get<2>(expected.at(records[i].display_name))})
+        << records[i].display_name;
+  }
+  // The old rule still reads digits as a number: the trap a caller that
+  // drops identifier_type falls into.
+  EXPECT_EQ(read_one(subscribe({"12345"})[0]), Value{2.5});
+}
+
+TEST_F(AwkwardServer, ValuesKeepTheirExactFormAndTheirStatus) {
+  constexpr std::uint32_t kGood = 0;
+  const struct {
+    const char* name;
+    Value value;
+    std::uint32_t status;
+    int data_type;
+    int array_length;
+  } cases[] = {
+      {"Values.UInt64Max", std::numeric_limits<std::uint64_t>::max(), kGood, HUBLET_DATATYPE_UINT64, -1},
+      {"Values.Int64Min", std::numeric_limits<std::int64_t>::min(), kGood, HUBLET_DATATYPE_INT64, -1},
+      {"Values.Int64Max", std::numeric_limits<std::int64_t>::max(), kGood, HUBLET_DATATYPE_INT64, -1},
+      {"Values.When", DateTime{134413022461230000}, kGood, HUBLET_DATATYPE_DATETIME,
+       -1},  // 2026-12-09T15:04:06.123Z
+      {"Values.Text",
+       std::string("tab\there\nnew line\r\x07"
+                   "bell\\back"),
+       kGood, HUBLET_DATATYPE_STRING, -1},
+      {"Values.Array", std::monostate{}, kGood, HUBLET_DATATYPE_DOUBLE, 3},
+      {"Values.Empty", std::monostate{}, kGood, HUBLET_DATATYPE_UNKNOWN, -1},
+      {"Values.Stale", 31.5, 0x80310000, HUBLET_DATATYPE_DOUBLE, -1},     // BadNoCommunication
+      {"Values.Doubtful", 12.5, 0x40900000, HUBLET_DATATYPE_DOUBLE, -1},  // UncertainLastUsableValue
+      {"Values.Nowhere", std::monostate{}, 0x80340000, HUBLET_DATATYPE_UNKNOWN, -1},  // BadNodeIdUnknown
+  };
+  std::vector<std::string> names;
+  for (const auto& c : cases) names.push_back(c.name);
+  const auto [status, records] = hub.read_group_values(group, subscribe(names));
+  ASSERT_EQ(status, HUBLET_STATUS_GOOD);
+  ASSERT_EQ(records.size(), names.size());
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EXPECT_EQ(records[i].value, cases[i].value);
+    EXPECT_EQ(records[i].status_code, cases[i].status);
+    EXPECT_EQ(records[i].data_type, cases[i].data_type);
+    EXPECT_EQ(records[i].array_length, cases[i].array_length);
+  }
+  EXPECT_EQ(date_time_text(std::get<DateTime>(records[3].value)), "2026-12-09T15:04:06.123Z");
+}
+
+TEST_F(AwkwardServer, ExactWritesReportEveryItemWithTheServersStatus) {
+  hub.set_log_level(HUBLET_LOG_LEVEL_OFF);
+  const auto items = subscribe({"Scratch.Int64", "Scratch.UInt64", "Values.Fixed", "Nowhere", "Mixed.Pump",
+                                "Values.When", "Scratch.Int32"});
+  const int int64 = items[0], uint64 = items[1], fixed = items[2], nowhere = items[3], pump = items[4],
+            when = items[5], count = items[6];
+  TagDescriptor digits{HUBLET_DATATYPE_UNKNOWN, 1, "67890", HUBLET_IDTYPE_STRING};
+  TagDescriptor number{HUBLET_DATATYPE_UNKNOWN, 1, "67890", HUBLET_IDTYPE_NUMERIC};
+  const auto [subscribed, twins] = hub.subscribe_group(group, {digits, number});
+  ASSERT_EQ(subscribed, HUBLET_STATUS_GOOD);
+
+  constexpr auto kInt64Min = std::numeric_limits<std::int64_t>::min();
+  constexpr auto kUInt64Max = std::numeric_limits<std::uint64_t>::max();
+  const int kGood = HUBLET_STATUS_GOOD, kNoFit = HUBLET_STATUS_VALUE_DOES_NOT_FIT,
+            kRefused = HUBLET_STATUS_SERVER_REFUSED, kUnsupported = HUBLET_STATUS_UNSUPPORTED;
+  struct Case {
+    int item;
+    ExactValue value;
+    WriteResult result;
+    std::optional<Value> after;  // read back; none for nodes without a value
+  };
+  const std::vector<Case> cases = {
+      {int64,
+       std::int64_t{9007199254740993},
+       {kGood, 0, HUBLET_DATATYPE_INT64},
+       std::int64_t{9007199254740993}},
+      {int64, kInt64Min, {kGood, 0, HUBLET_DATATYPE_INT64}, kInt64Min},
+      {int64, kUInt64Max, {kNoFit, 0, HUBLET_DATATYPE_INT64}, kInt64Min},
+      {uint64, kUInt64Max, {kGood, 0, HUBLET_DATATYPE_UINT64}, kUInt64Max},
+      {uint64, std::int64_t{-1}, {kNoFit, 0, HUBLET_DATATYPE_UINT64}, kUInt64Max},
+      {count, std::int64_t{3000000000}, {kNoFit, 0, HUBLET_DATATYPE_INT32}, std::int64_t{42}},
+      {count, std::string("7"), {kNoFit, 0, HUBLET_DATATYPE_INT32}, std::int64_t{42}},
+      {fixed, 1.0, {kRefused, 0x803B0000, HUBLET_DATATYPE_DOUBLE}, 8.5},              // BadNotWritable
+      {nowhere, 1.0, {kRefused, 0x80340000, HUBLET_DATATYPE_UNKNOWN}, std::nullopt},  // BadNodeIdUnknown
+      {pump, 1.0, {kRefused, 0x80350000, HUBLET_DATATYPE_UNKNOWN}, std::nullopt},     // BadAttributeIdInvalid
+      {when, 1.0, {kUnsupported, 0, HUBLET_DATATYPE_DATETIME}, DateTime{134413022461230000}},
+      {twins[0], 99.5, {kGood, 0, HUBLET_DATATYPE_DOUBLE}, 99.5},
+      {twins[1], std::uint64_t{3}, {kGood, 0, HUBLET_DATATYPE_DOUBLE}, 3.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "item " << c.item);
+    const auto [status, results] = hub.write_group_items(group, {c.item}, {c.value});
+    ASSERT_EQ(status, HUBLET_STATUS_GOOD);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0], c.result);
+    if (c.after) {
+      EXPECT_EQ(read_one(c.item), *c.after);
+    }
+  }
+
+  // In one call, every item gets its own outcome and the good ones are written.
+  const auto [status, results] =
+      hub.write_group_items(group, {fixed, twins[0], nowhere, count}, {2.0, 10.5, 2.0, std::int64_t{-5}});
+  ASSERT_EQ(status, HUBLET_STATUS_GOOD);
+  const std::vector<WriteResult> expected = {{kRefused, 0x803B0000, HUBLET_DATATYPE_DOUBLE},
+                                             {kGood, 0, HUBLET_DATATYPE_DOUBLE},
+                                             {kRefused, 0x80340000, HUBLET_DATATYPE_UNKNOWN},
+                                             {kGood, 0, HUBLET_DATATYPE_INT32}};
+  EXPECT_EQ(results, expected);
+  EXPECT_EQ(read_one(twins[0]), Value{10.5});
+  EXPECT_EQ(read_one(twins[1]), Value{3.0}) << "the numeric twin is untouched";
+  EXPECT_EQ(read_one(count), Value{std::int64_t{-5}});
+
+  // The double path says the same through the status and last_server_status().
+  EXPECT_EQ(hub.write_group_values(group, {fixed}, {3.0}), kRefused);
+  EXPECT_EQ(last_server_status(), 0x803B0000u);
+  EXPECT_EQ(hub.write_group_values(group, {twins[0]}, {4.0}), kGood);
+  EXPECT_EQ(last_server_status(), 0u);
+}
+
+TEST_F(AwkwardServer, CallsRefusedAsAWholeKeepTheServersStatus) {
+  // A read larger than the server takes in one request: a service fault.
+  Options unsplit = options();
+  unsplit.max_nodes_per_read = 5000;
+  HubletLibrary greedy(unsplit);
+  greedy.set_log_level(HUBLET_LOG_LEVEL_OFF);
+  const int g = greedy.create_group(greedy.create_source(0, server().endpoint(), 1000, 1), "G1");
+  std::vector<TagDescriptor> many;
+  for (int i = 0; i < 2001; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Large.L%04d", i);
+    many.push_back({HUBLET_DATATYPE_DOUBLE, 1, name});
+  }
+  const auto [subscribed, items] = greedy.subscribe_group(g, many);
+  ASSERT_EQ(subscribed, HUBLET_STATUS_GOOD);
+  EXPECT_EQ(greedy.read_group_values(g, items).first, HUBLET_STATUS_SERVER_REFUSED);
+  EXPECT_EQ(last_server_status(), 0x80100000u) << "BadTooManyOperations";
+  EXPECT_EQ(greedy.read_group_values(g, {items.begin(), items.begin() + 2000}).first, HUBLET_STATUS_GOOD);
+  EXPECT_EQ(last_server_status(), 0u);
+
+  // Servers that refuse the session, connecting at once and on first use.
+  const struct {
+    int port;
+    std::uint32_t status;
+  } refusing[] = {
+      {server().secure_port, 0x80540000},        // BadSecurityModeRejected: no SecurityPolicy None
+      {server().no_anonymous_port, 0x80200000},  // BadIdentityTokenInvalid
+  };
+  for (const auto& r : refusing) {
+    SCOPED_TRACE(r.port);
+    HubletLibrary refused(options());
+    refused.set_log_level(HUBLET_LOG_LEVEL_OFF);
+    EXPECT_EQ(refused.create_source(0, server().endpoint(r.port), 1000, 1), HUBLET_INVALID_HANDLE);
+    EXPECT_EQ(last_server_status(), r.status);
+    const int lazy = refused.create_source(0, server().endpoint(r.port), 1000, 0);
+    EXPECT_EQ(refused.browse_source(lazy, 1000, 0, "85").first, HUBLET_STATUS_SERVER_REFUSED);
+    EXPECT_EQ(last_server_status(), r.status);
+  }
 }
 
 }  // namespace

@@ -41,8 +41,11 @@ TEST_F(VarnokUa, BrowsePrintsOneTabSeparatedLinePerChildInOrder) {
   const Outcome r = run(endpoint + " browse 2 S1");
   ASSERT_EQ(r.exit_code, 0);
   std::string expected;
-  for (const auto& t : s1_tags()) expected += "2:S1." + t.name + "\t" + t.name + "\tVariable\tDouble\tyes\n";
+  for (const auto& t : s1_tags())
+    expected += "ns=2;s=S1." + t.name + "\t" + t.name + "\tVariable\tDouble\tyes\n";
   EXPECT_EQ(r.out, expected);
+  // The parent as a node id gives the same.
+  EXPECT_EQ(run(endpoint + " browse 'ns=2;s=S1'").out, expected);
 }
 
 TEST_F(VarnokUa, ReadPrintsEachValueInTheViewersTextForm) {
@@ -50,17 +53,17 @@ TEST_F(VarnokUa, ReadPrintsEachValueInTheViewersTextForm) {
       run(endpoint + " read 2:S1.CV3 2:S1.CV1 2:S1.CV2 2:S1.MV2 2:S1.OPEN_CV1 2:S1.Td 2:S1.FIC101.PV");
   ASSERT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out,
-            "2:S1.CV3\t29.0\n2:S1.CV1\t1e-07\n2:S1.CV2\t1e+300\n2:S1.MV2\t0.1\n2:S1.OPEN_CV1\t1e+16\n"
-            "2:S1.Td\t0.0001\n2:S1.FIC101.PV\t101.5\n");
+            "ns=2;s=S1.CV3\t29.0\nns=2;s=S1.CV1\t1e-07\nns=2;s=S1.CV2\t1e+300\nns=2;s=S1.MV2\t0.1\n"
+            "ns=2;s=S1.OPEN_CV1\t1e+16\nns=2;s=S1.Td\t0.0001\nns=2;s=S1.FIC101.PV\t101.5\n");
 }
 
 TEST_F(VarnokUa, WriteParsesTheNumberAndTheValueArrives) {
   EXPECT_EQ(run(endpoint + " write 2:W1.C ' 12.5 '").exit_code, 0);
-  EXPECT_EQ(run(endpoint + " read 2:W1.C").out, "2:W1.C\t12.5\n");
-  EXPECT_EQ(run(endpoint + " write 2:W1.C -4e-3").exit_code, 0);
-  EXPECT_EQ(run(endpoint + " read 2:W1.C").out, "2:W1.C\t-0.004\n");
+  EXPECT_EQ(run(endpoint + " read 2:W1.C").out, "ns=2;s=W1.C\t12.5\n");
+  EXPECT_EQ(run(endpoint + " write 'ns=2;s=W1.C' -4e-3").exit_code, 0);
+  EXPECT_EQ(run(endpoint + " read 'ns=2;s=W1.C'").out, "ns=2;s=W1.C\t-0.004\n");
   EXPECT_EQ(run(endpoint + " write 2:W1.C nan").exit_code, 0);
-  EXPECT_EQ(run(endpoint + " read 2:W1.C").out, "2:W1.C\tnan\n");
+  EXPECT_EQ(run(endpoint + " read 2:W1.C").out, "ns=2;s=W1.C\tnan\n");
 }
 
 TEST_F(VarnokUa, FailuresCostOneLineOnStandardErrorAndTheirExitCode) {
@@ -87,6 +90,7 @@ TEST_F(VarnokUa, FailuresCostOneLineOnStandardErrorAndTheirExitCode) {
   r = run(endpoint + " read 2:S1.Nope", true);
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_TRUE(one_line(r)) << r.out;
+  EXPECT_EQ(r.out, "varnok-ua: read of ns=2;s=S1.Nope failed: BadNodeIdUnknown (0x80340000)\n");
 }
 
 }  // namespace

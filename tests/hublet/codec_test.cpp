@@ -10,9 +10,11 @@
 #include <iterator>
 #include <limits>
 
+#include "hublet/hublet.h"
 #include "ua_binary.h"
 #include "ua_services.h"
 #include "ua_transport.h"
+#include "values.h"
 
 namespace hublet::ua {
 namespace {
@@ -385,6 +387,233 @@ TEST(SecureChunks, ShortOrInconsistentChunksAreRefused) {
   cut[5] = cut[6] = cut[7] = 0;
   EXPECT_EQ(parse_secure_chunk(cut, c), HUBLET_STATUS_BUFFER_TOO_SMALL);
   EXPECT_EQ(parse_secure_chunk(std::span(stream).first(ack.size), c), HUBLET_STATUS_MALFORMED) << "ACK";
+}
+
+// --- text forms -----------------------------------------------------------
+
+NodeId guid_id(std::uint16_t ns) {
+  NodeId id;
+  id.namespace_index = ns;
+  id.kind = NodeId::Kind::kGuid;
+  id.guid = Guid{0x72962B91, 0xFA75, 0x4AE6, {0x8D, 0x28, 0xB4, 0x04, 0xDC, 0x7D, 0xAF, 0x63}};
+  return id;
+}
+
+NodeId opaque_id(std::uint16_t ns, std::string bytes) {
+  NodeId id;
+  id.namespace_index = ns;
+  id.kind = NodeId::Kind::kOpaque;
+  id.text = std::move(bytes);
+  return id;
+}
+
+TEST(NodeIdText, EveryIdentifierTypePrintsInTheStandardFormAndReadsBack) {
+  const struct {
+    NodeId id;
+    std::string text;
+  } cases[] = {
+      {NodeId::numeric_id(0, 85), "i=85"},
+      {NodeId::numeric_id(2, 4294967295u), "ns=2;i=4294967295"},
+      {NodeId::string_id(2, "S1.MV1"), "ns=2;s=S1.MV1"},
+      {NodeId::string_id(2, "12345"), "ns=2;s=12345"},
+      {NodeId::string_id(0, "x"), "s=x"},
+      {NodeId::string_id(65535, "a;b=c;ns=3;i=4"), "ns=65535;s=a;b=c;ns=3;i=4"},
+      {NodeId::string_id(1, " blank\t\n\\ "), "ns=1;s= blank\t\n\\ "},
+      {guid_id(1), "ns=1;g=72962b91-fa75-4ae6-8d28-b404dc7daf63"},
+      {opaque_id(1, std::string("\x00\xFF\x10;=", 5)), "ns=1;b=AP8QOz0="},
+      {opaque_id(3, "a"), "ns=3;b=YQ=="},
+      {opaque_id(3, "ab"), "ns=3;b=YWI="},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(to_string(c.id), c.text);
+    NodeId back;
+    std::string error;
+    ASSERT_TRUE(parse_node_id(c.text, back, error)) << error;
+    EXPECT_EQ(back, c.id);
+  }
+  // Upper-case GUIDs, and the short form, which is always a string id.
+  NodeId back;
+  std::string error;
+  ASSERT_TRUE(parse_node_id("ns=1;g=72962B91-FA75-4AE6-8D28-B404DC7DAF63", back, error));
+  EXPECT_EQ(back, guid_id(1));
+  for (const auto& [text, id] : {std::pair{"2:12345", NodeId::string_id(2, "12345")},
+                                 std::pair{"2:S1.MV1", NodeId::string_id(2, "S1.MV1")},
+                                 std::pair{"0:ns=1;i=2", NodeId::string_id(0, "ns=1;i=2")}}) {
+    ASSERT_TRUE(parse_node_id(text, back, error)) << text << ": " << error;
+    EXPECT_EQ(back, id) << text;
+  }
+}
+
+TEST(NodeIdText, HostileTextIsRefusedWithAReasonAndLeavesTheOutputAlone) {
+  const struct {
+    const char* text;
+    const char* reason;  // part of the error
+  } cases[] = {
+      {"", "expected ns=N;i=DIGITS"},
+      {"S1.MV1", "expected ns=N;i=DIGITS"},
+      {"x=5", "expected ns=N;i=DIGITS"},
+      {"ns=2", "followed by ';'"},
+      {"ns=;s=x", "namespace index"},
+      {"ns=65536;s=x", "namespace index"},
+      {"ns=-1;s=x", "namespace index"},
+      {"ns= 2;s=x", "namespace index"},
+      {"65536:x", "namespace index"},
+      {"2:", "string identifier is empty"},
+      {"ns=2;s=", "string identifier is empty"},
+      {"nsu=urn:x;s=y", "namespace URIs"},
+      {"ns=2;i=", "numeric identifier"},
+      {"ns=2;i=4294967296", "numeric identifier"},
+      {"ns=2;i=-1", "numeric identifier"},
+      {"ns=2;i=+1", "numeric identifier"},
+      {"ns=2;i=12a", "numeric identifier"},
+      {"ns=2;i=99999999999999999999999999999", "numeric identifier"},
+      {"ns=2;g=72962b91fa754ae68d28b404dc7daf63", "GUID"},
+      {"ns=2;g=72962b91-fa75-4ae6-8d28-b404dc7daf6", "GUID"},
+      {"ns=2;g=72962b91-fa75-4ae6-8d28-b404dc7daf6g", "GUID"},
+      {"ns=2;g=+2962b91-fa75-4ae6-8d28-b404dc7daf63", "GUID"},
+      {"ns=2;g={72962b91-fa75-4ae6-8d28-b404dc7daf63}", "GUID"},
+      {"ns=2;b=", "base64"},
+      {"ns=2;b=YQ", "base64"},
+      {"ns=2;b=YQ=", "base64"},
+      {"ns=2;b=Y===", "base64"},
+      {"ns=2;b=YR==", "base64"},  // unused bits set: not the canonical text of any bytes
+      {"ns=2;b=Y=Q=", "base64"},
+      {"ns=2;b=YQ==\n", "base64"},
+      {"ns=2;b=-_8=", "base64"},
+  };
+  for (const auto& c : cases) {
+    NodeId id = NodeId::string_id(9, "kept");
+    std::string error;
+    EXPECT_FALSE(parse_node_id(c.text, id, error)) << c.text;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.text << ": " << error;
+    EXPECT_EQ(id, NodeId::string_id(9, "kept")) << c.text;
+  }
+}
+
+TEST(NodeIdText, TheLibrarysDescriptorsRoundTripAndKeepTheOldRuleForAuto) {
+  const struct {
+    int ns;
+    const char* name;
+    int identifier_type;
+    std::string text;
+  } cases[] = {
+      {2, "12345", HUBLET_IDTYPE_STRING, "ns=2;s=12345"},
+      {2, "12345", HUBLET_IDTYPE_NUMERIC, "ns=2;i=12345"},
+      {2, "12345", HUBLET_IDTYPE_AUTO, "ns=2;i=12345"},
+      {2, "T1.PV", HUBLET_IDTYPE_AUTO, "ns=2;s=T1.PV"},
+      {1, "72962b91-fa75-4ae6-8d28-b404dc7daf63", HUBLET_IDTYPE_GUID,
+       "ns=1;g=72962b91-fa75-4ae6-8d28-b404dc7daf63"},
+      {1, "AP8QOz0=", HUBLET_IDTYPE_OPAQUE, "ns=1;b=AP8QOz0="},
+      {1, "not base64", HUBLET_IDTYPE_OPAQUE, ""},
+      {1, "x", 9, ""},
+      {70000, "x", HUBLET_IDTYPE_STRING, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    TagDescriptor node;
+    node.namespace_index = c.ns;
+    node.tag_name = c.name;
+    node.identifier_type = c.identifier_type;
+    EXPECT_EQ(node_id_text(node), c.text);
+    if (c.text.empty()) continue;
+    TagDescriptor back;
+    back.data_type = HUBLET_DATATYPE_DOUBLE;
+    std::string error;
+    ASSERT_TRUE(parse_node_id(c.text, back, error)) << error;
+    EXPECT_EQ(node_id_text(back), c.text);
+    EXPECT_NE(back.identifier_type, HUBLET_IDTYPE_AUTO);
+    EXPECT_EQ(back.data_type, HUBLET_DATATYPE_DOUBLE) << "left as it was";
+  }
+}
+
+TEST(DateTimeText, Iso8601InUtcWithTheFractionItNeeds) {
+  constexpr std::int64_t kUnixEpoch = 116444736000000000;  // 1970-01-01 in ticks
+  constexpr std::int64_t kSecond = 10000000;
+  const struct {
+    std::int64_t ticks;
+    const char* text;
+  } cases[] = {
+      {0, "1601-01-01T00:00:00Z"},
+      {kUnixEpoch, "1970-01-01T00:00:00Z"},
+      {kUnixEpoch + 1796828646LL * kSecond + 1230000, "2026-12-09T15:04:06.123Z"},
+      {kUnixEpoch + 951782400LL * kSecond + 1, "2000-02-29T00:00:00.0000001Z"},
+      {kUnixEpoch - 1, "1969-12-31T23:59:59.9999999Z"},
+      {-1, "1600-12-31T23:59:59.9999999Z"},
+      {2650467743999999999, "9999-12-31T23:59:59.9999999Z"},
+      {std::numeric_limits<std::int64_t>::max(), "+30828-09-14T02:48:05.4775807Z"},
+      {std::numeric_limits<std::int64_t>::min(), "-27627-04-19T21:11:54.5224192Z"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(date_time_text(hublet::DateTime{c.ticks}), c.text) << c.ticks;
+}
+
+TEST(StatusText, StandardNamesWithTheirCodeAndTheHexFormOtherwise) {
+  const struct {
+    std::uint32_t code;
+    const char* text;
+  } cases[] = {
+      {0x00000000, "Good (0x00000000)"},
+      {0x803B0000, "BadNotWritable (0x803B0000)"},
+      {0x80340000, "BadNodeIdUnknown (0x80340000)"},
+      {0x80740000, "BadTypeMismatch (0x80740000)"},
+      {0x80550000, "BadSecurityPolicyRejected (0x80550000)"},
+      {0x80310000, "BadNoCommunication (0x80310000)"},
+      {0x40900000, "UncertainLastUsableValue (0x40900000)"},
+      {0x40920000, "UncertainInitialValue (0x40920000)"},
+      {0x80340400, "BadNodeIdUnknown (0x80340400)"},  // info bits keep the name
+      {0x80FF0000, "0x80FF0000"},
+      {0xFFFF0000, "0xFFFF0000"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(server_status_text(c.code), c.text);
+}
+
+// --- values written -------------------------------------------------------------
+
+TEST(ExactWrites, IntegersKeepEveryBitAndNothingIsRoundedIntoAnInteger) {
+  const auto fits = [](const ExactValue& v, int type) {
+    Variant out;
+    return to_variant(v, type, out) == HUBLET_STATUS_GOOD ? std::optional<Scalar>(out.value) : std::nullopt;
+  };
+  constexpr auto kInt64Min = std::numeric_limits<std::int64_t>::min();
+  constexpr auto kUInt64Max = std::numeric_limits<std::uint64_t>::max();
+  const struct {
+    ExactValue value;
+    int type;
+    std::optional<Scalar> written;  // none: refused
+  } cases[] = {
+      {std::int64_t{9007199254740993}, HUBLET_DATATYPE_INT64, std::int64_t{9007199254740993}},
+      {kInt64Min, HUBLET_DATATYPE_INT64, kInt64Min},
+      {kUInt64Max, HUBLET_DATATYPE_UINT64, kUInt64Max},
+      {kUInt64Max, HUBLET_DATATYPE_INT64, std::nullopt},
+      {std::int64_t{-1}, HUBLET_DATATYPE_UINT64, std::nullopt},
+      {std::int64_t{2147483648}, HUBLET_DATATYPE_INT32, std::nullopt},
+      {std::int64_t{-128}, HUBLET_DATATYPE_SBYTE, std::int8_t{-128}},
+      {std::int64_t{256}, HUBLET_DATATYPE_BYTE, std::nullopt},
+      {9223372036854775808.0, HUBLET_DATATYPE_INT64, std::nullopt},
+      {9223372036854775808.0, HUBLET_DATATYPE_UINT64, std::uint64_t{9223372036854775808u}},
+      {2.5, HUBLET_DATATYPE_INT16, std::nullopt},
+      {-0.0, HUBLET_DATATYPE_INT32, std::int32_t{0}},
+      {std::string("5"), HUBLET_DATATYPE_INT32, std::nullopt},
+      {true, HUBLET_DATATYPE_INT32, std::nullopt},
+      {true, HUBLET_DATATYPE_BOOLEAN, true},
+      {std::uint64_t{1}, HUBLET_DATATYPE_BOOLEAN, true},
+      {std::int64_t{2}, HUBLET_DATATYPE_BOOLEAN, std::nullopt},
+      {std::int64_t{9007199254740993}, HUBLET_DATATYPE_DOUBLE, 9007199254740992.0},
+      {std::int64_t{16777217}, HUBLET_DATATYPE_FLOAT, 16777216.0f},
+      {1e39, HUBLET_DATATYPE_FLOAT, std::nullopt},
+      {std::string("x"), HUBLET_DATATYPE_DOUBLE, std::nullopt},
+      {std::string("a\tb"), HUBLET_DATATYPE_STRING, std::string("a\tb")},
+      {kUInt64Max, HUBLET_DATATYPE_STRING, std::string("18446744073709551615")},
+      {0.1, HUBLET_DATATYPE_STRING, std::string("0.1")},
+      {false, HUBLET_DATATYPE_STRING, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(exact_value_text(c.value) + " as " + data_type_name(c.type));
+    EXPECT_EQ(fits(c.value, c.type), c.written);
+  }
+  Variant out;
+  EXPECT_EQ(to_variant(1.0, HUBLET_DATATYPE_DATETIME, out), HUBLET_STATUS_UNSUPPORTED);
+  EXPECT_EQ(to_variant(1.0, HUBLET_DATATYPE_UNKNOWN, out), HUBLET_STATUS_UNSUPPORTED);
 }
 
 }  // namespace

@@ -149,6 +149,11 @@ TEST(Connect, AnErrorMessageIsRefusedWithTheServersStatusInTheLog) {
   EXPECT_EQ(hub.create_source(0, peer.endpoint(), 1000, 1), HUBLET_INVALID_HANDLE);
   const std::string log = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(log.find("BadTcpEndpointUrlInvalid (0x80830000) unknown endpoint"), std::string::npos) << log;
+  // The caller gets the server's reason too, until its next call.
+  EXPECT_EQ(last_server_status(), 0x80830000u);
+  hub.set_log_level(HUBLET_LOG_LEVEL_OFF);
+  EXPECT_EQ(hub.create_source(0, "not a url", 1000, 1), HUBLET_INVALID_HANDLE);
+  EXPECT_EQ(last_server_status(), 0u);
 }
 
 TEST(Connect, UnreachableEndpointsAndBadArgumentsAreRefusedWithinTheTimeOut) {

@@ -23,6 +23,8 @@ TEST(ValueText, ReadsBackAndKeepsTheKindVisible) {
   EXPECT_EQ(value_text(record(false)), "False");
   EXPECT_EQ(value_text(record(std::string("running"))), "running");
   EXPECT_EQ(value_text(record(std::monostate{})), "-");
+  EXPECT_EQ(value_text(record(std::uint64_t{18446744073709551615u})), "18446744073709551615");
+  EXPECT_EQ(value_text(record(hublet::DateTime{134168420461230000})), "2026-03-01T12:34:06.123Z");
 }
 
 TEST(ValueAsDouble, NumbersTruthValuesAndNumericTextOnly) {
@@ -31,6 +33,16 @@ TEST(ValueAsDouble, NumbersTruthValuesAndNumericTextOnly) {
   EXPECT_EQ(value_as_double(record(std::string(" 2.5"))), 2.5);
   EXPECT_FALSE(value_as_double(record(std::string("open"))).has_value());
   EXPECT_FALSE(value_as_double(record(std::monostate{})).has_value());
+  EXPECT_EQ(value_as_double(record(std::uint64_t{1ULL << 63})), 9223372036854775808.0);
+  EXPECT_FALSE(value_as_double(record(hublet::DateTime{134168420461230000})).has_value());
+}
+
+TEST(ValueAsDouble, AValueCarriedWithABadStatusIsNotAMeasurement) {
+  hublet::ValueRecord stale = record(31.5);
+  stale.status_code = 0x80310000;  // BadNoCommunication, the last value kept
+  EXPECT_FALSE(value_as_double(stale).has_value());
+  stale.status_code = 0x40900000;  // UncertainLastUsableValue: still a value
+  EXPECT_EQ(value_as_double(stale), 31.5);
 }
 
 }  // namespace

@@ -1,15 +1,14 @@
 #include "hublet/hublet.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
 
 #include "log.h"
+#include "node_ids.h"
 #include "ua_client.h"
+#include "values.h"
 
 namespace hublet {
 
@@ -37,21 +36,14 @@ struct Group {
   std::map<int, Item> items;
 };
 
-// A node name of decimal digits is a numeric identifier, anything else a
-// string identifier. False for an empty name, a namespace outside 0..65535
-// or digits beyond UInt32.
-bool make_node_id(int ns, const std::string& name, NodeId& out) {
-  if (ns < 0 || ns > 0xFFFF || name.empty()) return false;
-  const auto index = static_cast<std::uint16_t>(ns);
-  if (name.find_first_not_of("0123456789") != std::string::npos) {
-    out = NodeId::string_id(index, name);
-    return true;
-  }
-  std::uint32_t numeric = 0;
-  const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), numeric);
-  if (ec != std::errc() || end != name.data() + name.size()) return false;
-  out = NodeId::numeric_id(index, numeric);
-  return true;
+// The server's status behind the calling thread's latest call that was
+// refused as a whole.
+thread_local std::uint32_t t_last_server_status = 0;
+
+// Every public call that can reach the server ends through here.
+HUBLET_STATUS finish(HUBLET_STATUS status, const ua::Client* client) {
+  t_last_server_status = status == HUBLET_STATUS_SERVER_REFUSED && client != nullptr ? client->refusal() : 0;
+  return status;
 }
 
 // Built-in type id for a DataType attribute; UNKNOWN for any other type.
@@ -65,111 +57,6 @@ int builtin_type_of(const NodeId& data_type) {
 
 bool is_good(const ua::DataValue& v) {
   return !v.status || !v.status->is_bad();
-}
-
-template <typename I>
-bool integral_from(double v, I& out) {
-  if (!std::isfinite(v) || std::trunc(v) != v) return false;
-  constexpr double kLow = static_cast<double>(std::numeric_limits<I>::min());
-  // max() + 1 is a power of two, exact in a double (max() itself may not be).
-  constexpr double kHighExclusive = static_cast<double>(std::numeric_limits<I>::max() / 2 + 1) * 2.0;
-  if (v < kLow || v >= kHighExclusive) return false;
-  out = static_cast<I>(v);
-  return true;
-}
-
-template <typename I>
-HUBLET_STATUS integral_variant(double v, ua::Variant& out) {
-  I value{};
-  if (!integral_from(v, value)) return HUBLET_STATUS_VALUE_DOES_NOT_FIT;
-  out.value = value;
-  return HUBLET_STATUS_GOOD;
-}
-
-// `v` as a value of built-in type `type`, exactly, or the reason why not.
-HUBLET_STATUS to_variant(double v, int type, ua::Variant& out) {
-  out = ua::Variant{};
-  switch (type) {
-    case HUBLET_DATATYPE_BOOLEAN:
-      if (v != 0.0 && v != 1.0) return HUBLET_STATUS_VALUE_DOES_NOT_FIT;
-      out.value = v == 1.0;
-      return HUBLET_STATUS_GOOD;
-    case HUBLET_DATATYPE_SBYTE:
-      return integral_variant<std::int8_t>(v, out);
-    case HUBLET_DATATYPE_BYTE:
-      return integral_variant<std::uint8_t>(v, out);
-    case HUBLET_DATATYPE_INT16:
-      return integral_variant<std::int16_t>(v, out);
-    case HUBLET_DATATYPE_UINT16:
-      return integral_variant<std::uint16_t>(v, out);
-    case HUBLET_DATATYPE_INT32:
-      return integral_variant<std::int32_t>(v, out);
-    case HUBLET_DATATYPE_UINT32:
-      return integral_variant<std::uint32_t>(v, out);
-    case HUBLET_DATATYPE_INT64:
-      return integral_variant<std::int64_t>(v, out);
-    case HUBLET_DATATYPE_UINT64:
-      return integral_variant<std::uint64_t>(v, out);
-    case HUBLET_DATATYPE_FLOAT:
-      // Rounded to the nearest Float; out of its range is refused.
-      if (std::isfinite(v) && std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max())) {
-        return HUBLET_STATUS_VALUE_DOES_NOT_FIT;
-      }
-      out.value = static_cast<float>(v);
-      return HUBLET_STATUS_GOOD;
-    case HUBLET_DATATYPE_DOUBLE:
-      out.value = v;
-      return HUBLET_STATUS_GOOD;
-    case HUBLET_DATATYPE_STRING: {
-      char buf[64];
-      const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
-      if (ec != std::errc()) return HUBLET_STATUS_VALUE_DOES_NOT_FIT;
-      out.value = std::string(buf, end);
-      return HUBLET_STATUS_GOOD;
-    }
-    default:
-      return HUBLET_STATUS_UNSUPPORTED;
-  }
-}
-
-ValueRecord to_record(const ua::DataValue& dv) {
-  ValueRecord record;
-  record.status_code = dv.status ? dv.status->code : 0;
-  if (!dv.value) return record;
-  const ua::Variant& v = *dv.value;
-  record.data_type = static_cast<HUBLET_DATATYPE>(v.type());
-  if (!is_good(dv) || v.is_array) return record;
-  std::visit(
-      [&record](const auto& x) {
-        using T = std::decay_t<decltype(x)>;
-        if constexpr (std::is_same_v<T, bool>) {
-          record.value = x;
-        } else if constexpr (std::is_same_v<T, std::uint64_t>) {
-          if (x <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            record.value = static_cast<std::int64_t>(x);
-          } else {
-            record.value = static_cast<double>(x);
-          }
-        } else if constexpr (std::is_integral_v<T>) {
-          record.value = static_cast<std::int64_t>(x);
-        } else if constexpr (std::is_floating_point_v<T>) {
-          record.value = static_cast<double>(x);
-        } else if constexpr (std::is_same_v<T, std::string>) {
-          record.value = x;
-        } else if constexpr (std::is_same_v<T, ua::ByteString>) {
-          record.value = x.bytes;
-        } else if constexpr (std::is_same_v<T, ua::XmlElement>) {
-          record.value = x.text;
-        } else if constexpr (std::is_same_v<T, ua::LocalizedText>) {
-          record.value = x.text.value_or("");
-        } else if constexpr (std::is_same_v<T, ua::QualifiedName>) {
-          record.value = x.name;
-        } else if constexpr (std::is_same_v<T, NodeId>) {
-          record.value = ua::to_string(x);
-        }
-      },
-      v.value);
-  return record;
 }
 
 }  // namespace
@@ -237,6 +124,14 @@ const char* status_name(int status) {
   }
 }
 
+std::string server_status_text(std::uint32_t code) {
+  return ua::status_text(code);
+}
+
+std::uint32_t last_server_status() {
+  return t_last_server_status;
+}
+
 struct HubletLibrary::Impl {
   explicit Impl(Options o) : options(o) {}
 
@@ -260,7 +155,10 @@ struct HubletLibrary::Impl {
   }
 
   // Reads the data types the items do not declare; caches what it learns.
-  HUBLET_STATUS resolve_types(Source& source, Group& group, const std::vector<int>& handles);
+  // An item whose DataType the server refused to give (an unknown node, not
+  // a variable) is put in `refused` with the server's status.
+  HUBLET_STATUS resolve_types(Source& source, Group& group, const std::vector<int>& handles,
+                              std::map<int, std::uint32_t>& refused);
 
   Options options;
   Logger log;
@@ -281,6 +179,7 @@ void HubletLibrary::set_log_level(int level) {
 }
 
 int HubletLibrary::create_source(int kind, const std::string& endpoint, int sub_interval_ms, int mode) {
+  finish(HUBLET_STATUS_GOOD, nullptr);
   if (kind != 0) {
     HUBLET_LOG(impl_->log, HUBLET_LOG_LEVEL_WARN, "source kind %d is not supported (0: OPC UA)", kind);
     return HUBLET_INVALID_HANDLE;
@@ -298,7 +197,8 @@ int HubletLibrary::create_source(int kind, const std::string& endpoint, int sub_
       std::max(options.session_timeout, std::chrono::milliseconds(sub_interval_ms) * 10);
   auto source = std::make_shared<Source>();
   source->client = std::make_unique<ua::Client>(impl_->log, endpoint, parsed, options);
-  if (mode == 1 && source->client->connect() != HUBLET_STATUS_GOOD) return HUBLET_INVALID_HANDLE;
+  if (mode == 1 && finish(source->client->connect(), source->client.get()) != HUBLET_STATUS_GOOD)
+    return HUBLET_INVALID_HANDLE;
   std::lock_guard lock(impl_->mutex);
   const int handle = impl_->new_handle();
   impl_->sources.emplace(handle, std::move(source));
@@ -306,18 +206,21 @@ int HubletLibrary::create_source(int kind, const std::string& endpoint, int sub_
 }
 
 std::pair<int, std::vector<NodeRecord>> HubletLibrary::browse_source(int source_handle, int max_refs_per_node,
-                                                                     int ns, const std::string& node_name) {
+                                                                     int ns, const std::string& node_name,
+                                                                     int identifier_type) {
+  finish(HUBLET_STATUS_GOOD, nullptr);
   const auto source = impl_->source(source_handle);
   if (!source) return {HUBLET_STATUS_BAD_HANDLE, {}};
   NodeId node;
-  if (max_refs_per_node < 0 || !make_node_id(ns, node_name, node))
+  if (max_refs_per_node < 0 || !make_node_id(ns, identifier_type, node_name, node))
     return {HUBLET_STATUS_INVALID_ARGUMENT, {}};
 
   std::lock_guard io(source->io);
   if (source->closed) return {HUBLET_STATUS_BAD_HANDLE, {}};
+  ua::Client& client = *source->client;
   std::vector<ua::ReferenceDescription> refs;
-  HUBLET_STATUS status = source->client->browse(node, static_cast<std::uint32_t>(max_refs_per_node), refs);
-  if (status != HUBLET_STATUS_GOOD) return {status, {}};
+  HUBLET_STATUS status = client.browse(node, static_cast<std::uint32_t>(max_refs_per_node), refs);
+  if (status != HUBLET_STATUS_GOOD) return {finish(status, &client), {}};
 
   // Data type and access levels of the variables, in one go.
   std::vector<ua::ReadValueId> attributes;
@@ -331,8 +234,8 @@ std::pair<int, std::vector<NodeRecord>> HubletLibrary::browse_source(int source_
   }
   std::vector<ua::DataValue> values;
   if (!attributes.empty()) {
-    status = source->client->read(attributes, values);
-    if (status != HUBLET_STATUS_GOOD) return {status, {}};
+    status = client.read(attributes, values);
+    if (status != HUBLET_STATUS_GOOD) return {finish(status, &client), {}};
   }
 
   std::vector<NodeRecord> records;
@@ -343,6 +246,7 @@ std::pair<int, std::vector<NodeRecord>> HubletLibrary::browse_source(int source_
     record.node_type = static_cast<HUBLET_NODETYPE>(ref.node_class);
     record.namespace_index = ref.node_id.node_id.namespace_index;
     record.node_name = ua::identifier_text(ref.node_id.node_id);
+    record.identifier_type = identifier_type_of(ref.node_id.node_id);
     record.display_name = ref.display_name.text.value_or(ref.browse_name.name);
     if (ref.node_class != ua::NodeClass::kVariable) continue;
     const ua::DataValue& data_type = values[next_value++];
@@ -385,10 +289,11 @@ std::pair<int, std::vector<int>> HubletLibrary::subscribe_group(
   std::vector<Item> items;
   for (const TagDescriptor& d : descriptors) {
     Item& item = items.emplace_back();
-    if (!make_node_id(d.namespace_index, d.tag_name, item.node) || d.data_type < 0 ||
+    if (!make_node_id(d.namespace_index, d.identifier_type, d.tag_name, item.node) || d.data_type < 0 ||
         d.data_type > ua::kMaxBuiltinType) {
-      HUBLET_LOG(impl_->log, HUBLET_LOG_LEVEL_WARN, "cannot subscribe \"%d:%s\" (data type %d)",
-                 d.namespace_index, d.tag_name.c_str(), d.data_type);
+      HUBLET_LOG(impl_->log, HUBLET_LOG_LEVEL_WARN,
+                 "cannot subscribe \"%d:%s\" (identifier type %d, data type %d)", d.namespace_index,
+                 d.tag_name.c_str(), d.identifier_type, d.data_type);
       return {HUBLET_STATUS_INVALID_ARGUMENT, {}};
     }
     item.declared_type = d.data_type;
@@ -406,6 +311,7 @@ std::pair<int, std::vector<int>> HubletLibrary::subscribe_group(
 
 std::pair<int, std::vector<ValueRecord>> HubletLibrary::read_group_values(int group_handle,
                                                                           const std::vector<int>& items) {
+  finish(HUBLET_STATUS_GOOD, nullptr);
   const auto group = impl_->group(group_handle);
   if (!group) return {HUBLET_STATUS_BAD_HANDLE, {}};
   std::vector<ua::ReadValueId> reads;
@@ -424,7 +330,7 @@ std::pair<int, std::vector<ValueRecord>> HubletLibrary::read_group_values(int gr
     std::lock_guard io(source.io);
     if (source.closed) return {HUBLET_STATUS_BAD_HANDLE, {}};
     const HUBLET_STATUS status = source.client->read(reads, values);
-    if (status != HUBLET_STATUS_GOOD) return {status, {}};
+    if (status != HUBLET_STATUS_GOOD) return {finish(status, source.client.get()), {}};
   }
   std::vector<ValueRecord> records;
   records.reserve(values.size());
@@ -433,7 +339,8 @@ std::pair<int, std::vector<ValueRecord>> HubletLibrary::read_group_values(int gr
 }
 
 HUBLET_STATUS HubletLibrary::Impl::resolve_types(Source& source, Group& group,
-                                                 const std::vector<int>& handles) {
+                                                 const std::vector<int>& handles,
+                                                 std::map<int, std::uint32_t>& refused) {
   std::vector<int> unknown;
   std::vector<ua::ReadValueId> reads;
   {
@@ -453,25 +360,27 @@ HUBLET_STATUS HubletLibrary::Impl::resolve_types(Source& source, Group& group,
   }
   if (unknown.empty()) return HUBLET_STATUS_GOOD;
   std::vector<ua::DataValue> values;
-  HUBLET_STATUS status;
   {
     std::lock_guard io(source.io);
     if (source.closed) return HUBLET_STATUS_BAD_HANDLE;
-    status = source.client->read(reads, values);
+    const HUBLET_STATUS status = source.client->read(reads, values);
+    if (status != HUBLET_STATUS_GOOD) return finish(status, source.client.get());
   }
-  if (status != HUBLET_STATUS_GOOD) return status;
   std::lock_guard lock(group.mutex);
   for (std::size_t i = 0; i < unknown.size(); ++i) {
     const ua::DataValue& data_type = values[2 * i];
     const ua::DataValue& value = values[2 * i + 1];
+    if (!is_good(data_type)) {
+      // Not cached: the node may exist later (a server that restarts).
+      refused[unknown[i]] = data_type.status->code;
+      continue;
+    }
     int type = HUBLET_DATATYPE_UNKNOWN;
-    if (is_good(data_type) && data_type.value) {
+    if (data_type.value) {
       if (const auto* id = std::get_if<NodeId>(&data_type.value->value)) type = builtin_type_of(*id);
     }
     // A derived or abstract data type: the value's own built-in type.
-    if (type == HUBLET_DATATYPE_UNKNOWN && is_good(value) && value.value && !value.value->is_array) {
-      type = value.value->type();
-    }
+    if (type == HUBLET_DATATYPE_UNKNOWN && value.value && !value.value->is_array) type = value.value->type();
     const auto it = group.items.find(unknown[i]);
     if (it != group.items.end()) it->second.resolved_type = type;
   }
@@ -480,37 +389,61 @@ HUBLET_STATUS HubletLibrary::Impl::resolve_types(Source& source, Group& group,
 
 int HubletLibrary::write_group_values(int group_handle, const std::vector<int>& items,
                                       const std::vector<double>& values) {
+  const std::vector<ExactValue> exact(values.begin(), values.end());
+  const auto [status, results] = write_group_items(group_handle, items, exact);
+  if (status != HUBLET_STATUS_GOOD) return status;
+  for (const WriteResult& r : results) {
+    if (r.status == HUBLET_STATUS_GOOD) continue;
+    t_last_server_status = r.status == HUBLET_STATUS_SERVER_REFUSED ? r.status_code : 0;
+    return r.status;
+  }
+  return HUBLET_STATUS_GOOD;
+}
+
+std::pair<int, std::vector<WriteResult>> HubletLibrary::write_group_items(
+    int group_handle, const std::vector<int>& items, const std::vector<ExactValue>& values) {
+  finish(HUBLET_STATUS_GOOD, nullptr);
   const auto group = impl_->group(group_handle);
-  if (!group) return HUBLET_STATUS_BAD_HANDLE;
-  if (items.size() != values.size()) return HUBLET_STATUS_INVALID_ARGUMENT;
-  if (items.empty()) return HUBLET_STATUS_GOOD;
+  if (!group) return {HUBLET_STATUS_BAD_HANDLE, {}};
+  if (items.size() != values.size()) return {HUBLET_STATUS_INVALID_ARGUMENT, {}};
+  if (items.empty()) return {HUBLET_STATUS_GOOD, {}};
   {
     std::lock_guard lock(group->mutex);
     for (int handle : items) {
-      if (!group->items.count(handle)) return HUBLET_STATUS_BAD_HANDLE;
+      if (!group->items.count(handle)) return {HUBLET_STATUS_BAD_HANDLE, {}};
     }
   }
   Source& source = *group->source;
-  HUBLET_STATUS status = impl_->resolve_types(source, *group, items);
-  if (status != HUBLET_STATUS_GOOD) return status;
+  std::map<int, std::uint32_t> refused;
+  HUBLET_STATUS status = impl_->resolve_types(source, *group, items, refused);
+  if (status != HUBLET_STATUS_GOOD) return {status, {}};
 
-  std::vector<HUBLET_STATUS> outcome(items.size(), HUBLET_STATUS_GOOD);
+  std::vector<WriteResult> results(items.size());
   std::vector<ua::WriteValue> writes;
   std::vector<std::size_t> written;  // position in `items` of each write
   {
     std::lock_guard lock(group->mutex);
     for (std::size_t i = 0; i < items.size(); ++i) {
       const Item& item = group->items.at(items[i]);
+      WriteResult& result = results[i];
       const int type =
           item.declared_type != HUBLET_DATATYPE_UNKNOWN ? item.declared_type : item.resolved_type;
+      result.data_type = static_cast<HUBLET_DATATYPE>(type);
+      if (const auto it = refused.find(items[i]); it != refused.end()) {
+        result.status = HUBLET_STATUS_SERVER_REFUSED;
+        result.status_code = it->second;
+        HUBLET_LOG(impl_->log, HUBLET_LOG_LEVEL_WARN, "not writing to %s: the server gives no data type (%s)",
+                   ua::to_string(item.node).c_str(), ua::status_text(it->second).c_str());
+        continue;
+      }
       ua::WriteValue w;
       w.node_id = item.node;
       ua::Variant variant;
-      outcome[i] = to_variant(values[i], type, variant);
-      if (outcome[i] != HUBLET_STATUS_GOOD) {
-        HUBLET_LOG(impl_->log, HUBLET_LOG_LEVEL_WARN, "not writing %.17g to %s: %s as %s", values[i],
-                   ua::to_string(item.node).c_str(),
-                   outcome[i] == HUBLET_STATUS_UNSUPPORTED ? "cannot write a number" : "does not fit",
+      result.status = to_variant(values[i], type, variant);
+      if (result.status != HUBLET_STATUS_GOOD) {
+        HUBLET_LOG(impl_->log, HUBLET_LOG_LEVEL_WARN, "not writing %s to %s: %s as %s",
+                   exact_value_text(values[i]).c_str(), ua::to_string(item.node).c_str(),
+                   result.status == HUBLET_STATUS_UNSUPPORTED ? "cannot write such a value" : "does not fit",
                    data_type_name(type));
         continue;
       }
@@ -520,24 +453,23 @@ int HubletLibrary::write_group_values(int group_handle, const std::vector<int>& 
     }
   }
   if (!writes.empty()) {
-    std::vector<ua::StatusCode> results;
+    std::vector<ua::StatusCode> codes;
     {
       std::lock_guard io(source.io);
-      if (source.closed) return HUBLET_STATUS_BAD_HANDLE;
-      status = source.client->write(writes, results);
+      if (source.closed) return {HUBLET_STATUS_BAD_HANDLE, {}};
+      status = source.client->write(writes, codes);
+      if (status != HUBLET_STATUS_GOOD) return {finish(status, source.client.get()), {}};
     }
-    if (status != HUBLET_STATUS_GOOD) return status;
-    for (std::size_t k = 0; k < results.size(); ++k) {
-      if (!results[k].is_bad()) continue;
+    for (std::size_t k = 0; k < codes.size(); ++k) {
+      WriteResult& result = results[written[k]];
+      result.status_code = codes[k].code;
+      if (!codes[k].is_bad()) continue;
       HUBLET_LOG(impl_->log, HUBLET_LOG_LEVEL_WARN, "server refused the write to %s: %s",
-                 ua::to_string(writes[k].node_id).c_str(), ua::status_text(results[k].code).c_str());
-      outcome[written[k]] = HUBLET_STATUS_SERVER_REFUSED;
+                 ua::to_string(writes[k].node_id).c_str(), ua::status_text(codes[k].code).c_str());
+      result.status = HUBLET_STATUS_SERVER_REFUSED;
     }
   }
-  for (HUBLET_STATUS s : outcome) {
-    if (s != HUBLET_STATUS_GOOD) return s;
-  }
-  return HUBLET_STATUS_GOOD;
+  return {HUBLET_STATUS_GOOD, std::move(results)};
 }
 
 int HubletLibrary::destroy_group(int group_handle) {

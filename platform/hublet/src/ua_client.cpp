@@ -141,6 +141,7 @@ HUBLET_STATUS Client::exchange(Request& request, Reply& reply, const char* name,
   request.header.timeout_hint = millis_until(deadline);
   Response response;
   const HUBLET_STATUS status = channel_->call(encode_message(request), response, deadline);
+  if (status == HUBLET_STATUS_SERVER_REFUSED) refusal_ = channel_->refusal();
   if (status != HUBLET_STATUS_GOOD) return status;
   if (auto* typed = std::get_if<Reply>(&response); typed && !typed->header.service_result.is_bad()) {
     reply = std::move(*typed);
@@ -152,6 +153,7 @@ HUBLET_STATUS Client::exchange(Request& request, Reply& reply, const char* name,
   }
   const std::uint32_t code = response_header(response).service_result.code;
   HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server refused %s: %s", name, status_text(code).c_str());
+  refusal_ = code;
   if (ends_session(code)) {
     session_active_ = false;
     channel_->abandon();
@@ -174,6 +176,12 @@ HUBLET_STATUS Client::service(Request& request, Reply& reply, const char* name) 
     if (status == HUBLET_STATUS_GOOD || connected() || fresh || attempt > 0) return status;
     HUBLET_LOG(log_, HUBLET_LOG_LEVEL_INFO, "%s: connection to %s lost, reconnecting", name, url_.c_str());
   }
+}
+
+std::uint32_t Client::refusal() const {
+  // A connect that failed on the channel leaves the code with that channel.
+  if (refusal_ == 0 && channel_) return channel_->refusal();
+  return refusal_;
 }
 
 void Client::disconnect() {
@@ -202,6 +210,7 @@ void Client::release_continuation_point(const ByteString& point) {
 HUBLET_STATUS Client::browse(const NodeId& node, std::uint32_t max_refs,
                              std::vector<ReferenceDescription>& out) {
   out.clear();
+  refusal_ = 0;
   BrowseRequest request;
   request.requested_max_references_per_node = max_refs;
   BrowseDescription& what = request.nodes_to_browse.emplace_back();
@@ -227,6 +236,7 @@ HUBLET_STATUS Client::browse(const NodeId& node, std::uint32_t max_refs,
     if (result.status_code.is_bad()) {
       HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server refused to browse %s: %s", to_string(node).c_str(),
                  status_text(result.status_code.code).c_str());
+      refusal_ = result.status_code.code;
       return HUBLET_STATUS_SERVER_REFUSED;
     }
     std::move(result.references.begin(), result.references.end(), std::back_inserter(found));
@@ -252,6 +262,7 @@ HUBLET_STATUS Client::browse(const NodeId& node, std::uint32_t max_refs,
 
 HUBLET_STATUS Client::read(const std::vector<ReadValueId>& items, std::vector<DataValue>& out) {
   out.clear();
+  refusal_ = 0;
   std::vector<DataValue> values;
   values.reserve(items.size());
   const std::size_t batch = std::max<std::size_t>(1, options_.max_nodes_per_read);
@@ -278,6 +289,7 @@ HUBLET_STATUS Client::read(const std::vector<ReadValueId>& items, std::vector<Da
 
 HUBLET_STATUS Client::write(const std::vector<WriteValue>& items, std::vector<StatusCode>& out) {
   out.clear();
+  refusal_ = 0;
   std::vector<StatusCode> results;
   const std::size_t batch = std::max<std::size_t>(1, options_.max_nodes_per_read);
   for (std::size_t from = 0; from < items.size(); from += batch) {

@@ -38,6 +38,10 @@ class Client {
 
   const std::string& url() const { return url_; }
   int channel_renewals() const { return channel_ ? channel_->renewals() : 0; }
+  // The server's status behind the latest SERVER_REFUSED of a call: a service
+  // fault, a bad service result, a node that cannot be browsed, or a refused
+  // channel.
+  std::uint32_t refusal() const;
 
  private:
   template <typename Request, typename Reply>
@@ -56,6 +60,7 @@ class Client {
   bool session_active_ = false;
   bool outage_reported_ = false;
   std::uint32_t request_handle_ = 0;
+  std::uint32_t refusal_ = 0;  // set by the service calls; the channel keeps its own
 };
 
 }  // namespace hublet::ua

@@ -82,6 +82,7 @@ HUBLET_STATUS SecureChannel::hello(const std::string& url, Deadline deadline) {
       return broken(HUBLET_STATUS_MALFORMED, "bad Error message");
     HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server refused the connection: %s %s",
                status_text(error.error.code).c_str(), error.reason.c_str());
+    refusal_ = error.error.code;
     abandon();
     return HUBLET_STATUS_SERVER_REFUSED;
   }
@@ -116,6 +117,7 @@ HUBLET_STATUS SecureChannel::open_channel(SecurityTokenRequestType type, Deadlin
   if (opened == nullptr || opened->header.service_result.is_bad()) {
     HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server refused OpenSecureChannel: %s",
                status_text(response_header(response).service_result.code).c_str());
+    refusal_ = response_header(response).service_result.code;
     abandon();
     return HUBLET_STATUS_SERVER_REFUSED;
   }
@@ -213,6 +215,7 @@ HUBLET_STATUS SecureChannel::receive(std::uint32_t request_id, Response& respons
         return broken(HUBLET_STATUS_MALFORMED, "bad Error message");
       HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server closed the connection: %s %s",
                  status_text(error.error.code).c_str(), error.reason.c_str());
+      refusal_ = error.error.code;
       abandon();
       return HUBLET_STATUS_SERVER_REFUSED;
     }
@@ -246,6 +249,7 @@ HUBLET_STATUS SecureChannel::receive(std::uint32_t request_id, Response& respons
     if (message.aborted) {
       HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server aborted the response to request %u: %s %s", request_id,
                  status_text(message.error.error.code).c_str(), message.error.reason.c_str());
+      refusal_ = message.error.error.code;
       return HUBLET_STATUS_SERVER_REFUSED;
     }
     status = decode_response(message.body, response);

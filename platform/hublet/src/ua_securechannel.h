@@ -43,6 +43,9 @@ class SecureChannel {
 
   std::uint32_t channel_id() const { return channel_id_; }
   int renewals() const { return renewals_; }
+  // The server's status behind the latest SERVER_REFUSED (an Error message,
+  // a refused OpenSecureChannel, an aborted response).
+  std::uint32_t refusal() const { return refusal_; }
 
  private:
   HUBLET_STATUS hello(const std::string& url, Deadline deadline);
@@ -65,6 +68,7 @@ class SecureChannel {
   std::uint32_t request_id_ = 0;
   Deadline renew_at_{};
   int renewals_ = 0;
+  std::uint32_t refusal_ = 0;
 };
 
 }  // namespace hublet::ua

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <variant>
 #include <vector>
@@ -106,10 +107,30 @@ struct NodeId {
   bool operator==(const NodeId&) const = default;
 };
 
-// The identifier's text: digits, the string, a GUID, or base64 of opaque bytes.
+// --- text forms (ua_text.cpp) ---------------------------------------------
+
+// The identifier's text: decimal digits, the string itself, a GUID as
+// 8-4-4-4-12 lowercase hexadecimal digits, or the opaque bytes in base64.
 std::string identifier_text(const NodeId& id);
-// "ns=2;s=G1.T", "i=85": for log lines.
+// 8-4-4-4-12 lowercase hexadecimal digits.
+std::string guid_text(const Guid& g);
+// The standard text form: "ns=2;s=G1.T", "ns=2;i=5", "ns=1;g=GUID",
+// "ns=1;b=BASE64", and "i=85" in namespace 0. A string identifier appears as
+// it is: the form has no escapes, so callers that need one line escape it.
 std::string to_string(const NodeId& id);
+// An identifier of `kind` from its text, the inverse of identifier_text
+// (GUIDs in either case; base64 padded and canonical; strings not empty).
+// False with `error` saying what the text should be; `out` untouched.
+bool parse_identifier(std::uint16_t ns, NodeId::Kind kind, std::string_view text, NodeId& out,
+                      std::string& error);
+// A node id given as text by a user or a server: the standard form above, or
+// the short form "NS:NAME", which always names a string identifier. Nothing
+// is trimmed (string identifiers may hold blanks). False with `error` saying
+// what is wrong; `out` untouched.
+bool parse_node_id(std::string_view text, NodeId& out, std::string& error);
+// ISO 8601 in UTC with as many fraction digits as needed:
+// "2026-12-09T15:04:06.123Z"; years beyond 0..9999 get a sign.
+std::string to_iso8601(DateTime t);
 
 struct ExpandedNodeId {
   NodeId node_id;
@@ -221,7 +242,8 @@ inline constexpr std::uint32_t kBadSecureChannelClosed = 0x80860000;
 inline constexpr std::uint32_t kBadSecureChannelTokenUnknown = 0x80870000;
 }  // namespace sc
 
-// "BadNodeIdUnknown (0x80340000)" for the codes above, the hex form otherwise.
+// "BadNodeIdUnknown (0x80340000)" for every standard code (ua_status_names.cpp),
+// the hexadecimal form alone for any other.
 std::string status_text(std::uint32_t code);
 
 }  // namespace hublet::ua

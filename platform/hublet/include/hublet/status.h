@@ -1,6 +1,12 @@
 #pragma once
 
-// Statuses returned by hublet: 0 is success, every failure is negative.
+// Statuses returned by hublet: 0 is success, every failure is negative. When
+// the server refused (HUBLET_STATUS_SERVER_REFUSED), its own OPC UA status
+// says why: per item in ValueRecord and WriteResult, for a whole call in
+// last_server_status().
+
+#include <cstdint>
+#include <string>
 
 namespace hublet {
 
@@ -20,5 +26,28 @@ enum HUBLET_STATUS : int {
 
 // "GOOD", "TIMEOUT", ... ("UNKNOWN" for anything else).
 const char* status_name(int status);
+
+// An OPC UA status code as text: "BadTypeMismatch (0x80740000)" for every
+// standard code (named by its upper 16 bits; the hex form shows all 32),
+// "0x80FF0000" alone for a code without a standard name.
+std::string server_status_text(std::uint32_t code);
+
+// OPC UA severity: Good codes have neither bit, Uncertain 0x40000000, Bad
+// 0x80000000 (both bits set is reserved and counts as bad).
+inline bool is_bad_status(std::uint32_t code) {
+  return (code & 0x80000000u) != 0;
+}
+inline bool is_good_status(std::uint32_t code) {
+  return (code & 0xC0000000u) == 0;
+}
+
+// The OPC UA status with which the server refused the calling thread's
+// latest call that can reach it (create_source, browse_source,
+// read_group_values, write_group_values, write_group_items), when that call
+// returned HUBLET_STATUS_SERVER_REFUSED (a service fault, a refused channel
+// or session, a node that cannot be browsed, a refused write through
+// write_group_values); 0 after any other outcome. Per thread, so that
+// threads sharing a library do not see each other's.
+std::uint32_t last_server_status();
 
 }  // namespace hublet

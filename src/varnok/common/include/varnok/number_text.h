@@ -84,6 +84,20 @@ inline std::optional<std::int64_t> parse_whole_number(std::string_view text) {
   return value;
 }
 
+// Decimal digits with an optional '+' and blanks around them, within the
+// range of uint64 (up to 18446744073709551615); none otherwise, and for any
+// negative number.
+inline std::optional<std::uint64_t> parse_unsigned_whole_number(std::string_view text) {
+  text = number_text_detail::trim(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) return std::nullopt;
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
 // The same, for a value the user gave as `what` (e.g. "--set MV1"): a
 // UsageError saying what came and what was expected.
 inline double number_or_throw(std::string_view text, std::string_view what) {
