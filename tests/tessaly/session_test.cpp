@@ -278,6 +278,22 @@ TEST(ViewerSession, AFrozenDatabaseNeitherStopsNorDelaysPollingAndEveryPollIsRec
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "数据库已重新连接，恢复记录"), 1);
 }
 
+TEST(ViewerSession, StoppingWhileTheDatabaseIsFrozenTakesUnderASecondAndCountsWhatWasLeft) {
+  servers().serve("V6");
+  Seen seen;
+  Running running(settings("V6", true), seen);
+  ViewerSession& session = running.session();
+  ASSERT_TRUE(eventually([&] { return session.counts().recording->recorded >= 3; }));
+  servers().db.pause();
+  std::this_thread::sleep_for(1s);  // a write now waits for the frozen server
+  const auto took = running.shut_down();
+  servers().db.resume();
+  EXPECT_LT(took, 1s);
+  const SessionCounts counts = session.counts();
+  EXPECT_GT(counts.recording->queued, 0u);
+  EXPECT_EQ(counts.recording->recorded + counts.recording->queued, counts.polls);
+}
+
 // What the session relies on: the client library's interrupt() ends a wait
 // on a frozen server at once, and later calls fail without waiting.
 TEST(HubletInterrupt, EndsAReadAndAConnectOnAFrozenServerAtOnceAndLaterCallsFailAtOnce) {
