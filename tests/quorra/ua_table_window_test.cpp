@@ -225,10 +225,11 @@ TEST(UATableWindow, AHungServerNeverFreezesTheWindowAFailedWriteIsShownAndClosin
   QTimer::singleShot(static_cast<int>((client.connect_timeout + client.request_timeout + 5s).count()), &loop,
                      &QEventLoop::quit);
   loop.exec();
-  const double expected_ticks = static_cast<double>(elapsed.elapsed()) / kTickMs;
+  const qint64 outcome_ms = elapsed.elapsed();
+  const double expected_ticks = static_cast<double>(outcome_ms) / kTickMs;
   ticker.stop();
   EXPECT_EQ(window.status_line()->text(), "T1.MV not written: TIMEOUT");
-  EXPECT_GT(ticks, expected_ticks / 2) << ticks << " ticks in " << elapsed.elapsed() << " ms";
+  EXPECT_GT(ticks, expected_ticks / 2) << ticks << " ticks in " << outcome_ms << " ms";
   EXPECT_NE(cell(window, 1, 1), "40") << "the row shows the server's value, never the typed one";
 
   QElapsedTimer closing;
@@ -237,6 +238,10 @@ TEST(UATableWindow, AHungServerNeverFreezesTheWindowAFailedWriteIsShownAndClosin
   EXPECT_LT(closing.elapsed(), 1000);
   EXPECT_TRUE(window.worker()->isFinished());
   opcsim.resume();
+  RecordProperty("write_outcome_ms", static_cast<int>(outcome_ms));
+  RecordProperty("timer_ticks", ticks);
+  RecordProperty("ticks_expected", static_cast<int>(expected_ticks));
+  RecordProperty("close_ms", static_cast<int>(closing.elapsed()));
 }
 
 }  // namespace
