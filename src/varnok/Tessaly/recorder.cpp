@@ -1,23 +1,9 @@
 #include "recorder.h"
 
-#include <iostream>
-
 namespace varnok::tessaly {
 
-namespace {
-
-void print_line(const std::string& line) {
-  static std::mutex mutex;  // lines from several threads stay whole
-  std::lock_guard lock(mutex);
-  std::cout << line << std::endl;
-}
-
-}  // namespace
-
 Recorder::Recorder(std::unique_ptr<Historian> historian, std::chrono::milliseconds retry_interval, Say say)
-    : historian_(std::move(historian)),
-      retry_interval_(retry_interval),
-      say_(say ? std::move(say) : Say(print_line)) {}
+    : historian_(std::move(historian)), retry_interval_(retry_interval), say_(std::move(say)) {}
 
 Recorder::~Recorder() {
   finish();

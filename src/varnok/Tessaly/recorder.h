@@ -6,7 +6,7 @@
 // polls wait (up to the queue's bound, beyond which the oldest are dropped
 // and counted); when it is back, the backlog goes in batches of many polls.
 //
-// Lines (standard output unless a Say is given): one when recording pauses,
+// Lines, through the Say given: one when recording pauses,
 // "数据库连接失败，暂停记录: <why>"; one when it resumes, "数据库已重新连接，
 // 恢复记录"; and once per outage that overflowed the queue, when recording
 // resumes (or stops), how many polls were dropped. A new connection is
@@ -44,6 +44,7 @@ class Recorder final {
   static constexpr std::size_t kBatchValues = 10000;
   static constexpr std::size_t kBatchPolls = 500;
 
+  // `say` takes the status lines; it is called on the recorder's thread.
   Recorder(std::unique_ptr<Historian> historian, std::chrono::milliseconds retry_interval, Say say);
   ~Recorder();  // stops at once (no draining) and joins
   Recorder(const Recorder&) = delete;
