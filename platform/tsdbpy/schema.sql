@@ -25,8 +25,9 @@ CREATE TABLE IF NOT EXISTS tags (
   created_at     timestamptz NOT NULL DEFAULT now()
 );
 
--- ts is the server's clock when the value arrived: every value of one write
--- shares the time stamp of its transaction.
+-- ts is the time the writer gave (when the value was read), or the server's
+-- clock when the value arrived: every value of such a write shares the time
+-- stamp of its transaction.
 CREATE TABLE IF NOT EXISTS tsdata (
   tag_id integer NOT NULL REFERENCES tags (tag_id) ON DELETE CASCADE,
   ts     timestamptz NOT NULL DEFAULT now(),

@@ -4,10 +4,14 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QSignalSpy>
+#include <QTimer>
 #include <thread>
 
 #include "corvex/simulink_opc_gate_task.h"
+#include "gateway_client.h"
 #include "opcsim_process.h"
 #include "qt_wait.h"
 
@@ -142,6 +146,102 @@ TEST(UATableWindow, FillsFromALiveGroupAndClosingStopsTheWorker) {
   EXPECT_TRUE(window.worker()->isFinished());
   task.stop();
   runner.join();
+}
+
+TEST(UATableWindow, StaleValuesAreGreyedWithTheirStatusUntilALiveOneComes) {
+  UATableWindow window;
+  window.on_node_discovered("2:T1.CV1", "CV1");
+  const QTableWidgetItem* fresh = window.table_widget()->item(0, 1);
+  const QBrush live_colour = fresh->foreground();
+  window.on_data_changed("2:T1.CV1", "31.5");
+
+  struct Step {
+    const char* what;
+    QString value;   // as the worker reports it
+    QString status;  // empty: live
+    QString shown;
+  };
+  for (const Step& step : {
+           Step{"a bad status with the last value", "31.5", "Bad (0x80310000)", "31.5"},
+           Step{"no value at all keeps the last one", "", "no values from the server: TIMEOUT", "31.5"},
+           Step{"live again", "32.0", "", "32.0"},
+       }) {
+    SCOPED_TRACE(step.what);
+    if (step.status.isEmpty()) {
+      window.on_data_changed("2:T1.CV1", step.value);
+    } else {
+      window.on_data_stale("2:T1.CV1", step.value, step.status);
+    }
+    const QTableWidgetItem* item = window.table_widget()->item(0, 1);
+    EXPECT_EQ(item->text(), step.shown);
+    EXPECT_EQ(item->toolTip().contains(step.status), true);
+    EXPECT_EQ(item->toolTip().isEmpty(), step.status.isEmpty());
+    EXPECT_EQ(item->foreground() == live_colour, step.status.isEmpty());
+    EXPECT_EQ(item->font().italic(), !step.status.isEmpty());
+  }
+}
+
+// A group of two constant tags, served for an hour.
+void serve_group(const testing::OpcsimProcess& opcsim) {
+  corvex::GatewayClient gateway("127.0.0.1", opcsim.gateway_port(), 5000ms);
+  gateway.register_group("T1", {{"PV", 31.0}, {"MV", 29.0}}, 60min, "quorra-test");
+}
+
+TEST(UATableWindow, AHungServerNeverFreezesTheWindowAFailedWriteIsShownAndClosingTakesUnderASecond) {
+  testing::OpcsimProcess opcsim;
+  serve_group(opcsim);
+  UATableWindow window;
+  window.set_tsdb_settings({});
+  UATableWindow::ViewerSettings settings;
+  settings.endpoint = QString("opc.tcp://127.0.0.1:%1").arg(opcsim.opcua_port());
+  settings.identifier = "T1";
+  settings.sub_interval = 100;
+  window.start_opcua(settings);
+  window.show();
+  ASSERT_TRUE(qt_wait_until([&] { return cell(window, 1, 1) == "29.0"; }));
+  QString typed = "30";
+  window.set_text_asker([&](QWidget*, const QString&, const QString&, const QString&) { return typed; });
+
+  // A healthy server: written, and the row shows the server's new value.
+  window.on_cell_double_clicked(1, 1);
+  EXPECT_TRUE(qt_wait_until([&] { return window.status_line()->text() == "T1.MV written."; }));
+  EXPECT_TRUE(qt_wait_until([&] { return cell(window, 1, 1) == "30.0"; }));
+
+  opcsim.pause();
+  QTimer ticker;
+  int ticks = 0;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  constexpr int kTickMs = 20;
+  ticker.start(kTickMs);
+  QElapsedTimer elapsed;
+  elapsed.start();
+  typed = "40";
+  window.on_cell_double_clicked(1, 1);
+  // The GUI thread runs its event loop until the outcome arrives: a fresh
+  // connection's or a request's time-out at most.
+  QEventLoop loop;
+  QObject::connect(window.worker(), &tessaly::OPCHubletWorker::write_finished, &loop, &QEventLoop::quit);
+  const hublet::Options client;
+  QTimer::singleShot(static_cast<int>((client.connect_timeout + client.request_timeout + 5s).count()), &loop,
+                     &QEventLoop::quit);
+  loop.exec();
+  const qint64 outcome_ms = elapsed.elapsed();
+  const double expected_ticks = static_cast<double>(outcome_ms) / kTickMs;
+  ticker.stop();
+  EXPECT_EQ(window.status_line()->text(), "T1.MV not written: TIMEOUT");
+  EXPECT_GT(ticks, expected_ticks / 2) << ticks << " ticks in " << outcome_ms << " ms";
+  EXPECT_NE(cell(window, 1, 1), "40") << "the row shows the server's value, never the typed one";
+
+  QElapsedTimer closing;
+  closing.start();
+  window.close();
+  EXPECT_LT(closing.elapsed(), 1000);
+  EXPECT_TRUE(window.worker()->isFinished());
+  opcsim.resume();
+  RecordProperty("write_outcome_ms", static_cast<int>(outcome_ms));
+  RecordProperty("timer_ticks", ticks);
+  RecordProperty("ticks_expected", static_cast<int>(expected_ticks));
+  RecordProperty("close_ms", static_cast<int>(closing.elapsed()));
 }
 
 }  // namespace

@@ -81,6 +81,15 @@ class OpcsimProcess {
     pid_ = -1;
   }
 
+  // SIGSTOP: a server that hangs. Connections are still accepted by the
+  // kernel, and nothing answers until resume().
+  void pause() {
+    if (pid_ > 0) ::kill(pid_, SIGSTOP);
+  }
+  void resume() {
+    if (pid_ > 0) ::kill(pid_, SIGCONT);
+  }
+
   int gateway_port() const { return gateway_port_; }
   int opcua_port() const { return opcua_port_; }
 

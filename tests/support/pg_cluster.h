@@ -107,6 +107,7 @@ class PgCluster {
 
   // Fast shutdown: clients are disconnected.
   void stop() {
+    resume();
     if (!running_) return;
     running_ = false;
     if (run({bin_ + "/pg_ctl", "-D", dir_ + "/data", "-m", "fast", "-w", "-t", "30", "stop"}) != 0) {
@@ -115,6 +116,20 @@ class PgCluster {
   }
 
   int port() const { return port_; }
+
+  // Freezes the whole server (SIGSTOP to the postmaster and every process it
+  // started), as a host that drops packets looks to its clients: connections
+  // are accepted by the kernel and then nothing answers. resume() thaws it;
+  // stop() and the destructor do so first.
+  void pause() {
+    if (!paused_.empty()) return;
+    paused_ = server_processes();
+    for (const pid_t pid : paused_) ::kill(pid, SIGSTOP);
+  }
+  void resume() {
+    for (const pid_t pid : paused_) ::kill(pid, SIGCONT);
+    paused_.clear();
+  }
 
   tsdbpy::conn::Settings settings(const std::string& dbname = kDatabase) const {
     return {{"host", "127.0.0.1"},   {"port", port_},    {"user", "postgres"},
@@ -215,7 +230,11 @@ class PgCluster {
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
     std::string stop = bin_ + "/pg_ctl -D " + dir_ + "/data -m immediate -w -t 30 stop >/dev/null 2>&1";
     if (as_root_) stop = "runuser -u postgres -- " + stop;
-    const std::string script = "[ -f " + dir_ + "/data/postmaster.pid ] && " + stop + "; rm -rf " + dir_;
+    // A server that a test froze (pause()) is thawed first, or it would
+    // neither stop nor ever run again.
+    const std::string pid_file = dir_ + "/data/postmaster.pid";
+    const std::string thaw = "p=$(head -n 1 " + pid_file + ") && kill -CONT $p && pkill -CONT -P $p; ";
+    const std::string script = "[ -f " + pid_file + " ] && { " + thaw + stop + "; }; rm -rf " + dir_;
     const char* argv[] = {"/bin/sh", "-c", script.c_str(), nullptr};
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
@@ -231,6 +250,29 @@ class PgCluster {
     close(fds[0]);
     watchdog_fd_ = fds[1];
     watchdog_pid_ = pid;
+  }
+
+  // The postmaster and its children (none can be started while it is frozen).
+  std::vector<pid_t> server_processes() const {
+    std::ifstream pid_file(dir_ + "/data/postmaster.pid");
+    pid_t postmaster = 0;
+    if (!(pid_file >> postmaster) || postmaster <= 0) throw std::runtime_error("PostgreSQL is not running");
+    std::vector<pid_t> out{postmaster};
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::ifstream stat(entry.path() / "stat");
+      std::string line;
+      if (!std::getline(stat, line)) continue;
+      // pid (comm) state ppid ...; comm may hold blanks and parentheses.
+      const auto close = line.rfind(')');
+      if (close == std::string::npos) continue;
+      std::istringstream rest(line.substr(close + 1));
+      char state = 0;
+      pid_t ppid = 0;
+      if (rest >> state >> ppid && ppid == postmaster) out.push_back(std::stoi(name));
+    }
+    return out;
   }
 
   static std::string tail(const std::string& file) {
@@ -253,6 +295,7 @@ class PgCluster {
   bool running_ = false;
   int watchdog_fd_ = -1;
   pid_t watchdog_pid_ = -1;
+  std::vector<pid_t> paused_;
 };
 
 }  // namespace tsdbpy_testing

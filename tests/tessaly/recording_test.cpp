@@ -1,19 +1,29 @@
+// Recording into a throw-away PostgreSQL: the source and tags the database
+// historian registers, the polls it stores, and the recorder riding out a
+// database restart.
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <thread>
 
+#include "eventually.h"
 #include "pg_cluster.h"
-#include "tsdb_recording.h"
+#include "recorder.h"
+#include "tsdb_historian.h"
+#include "tsdb_settings.h"
 #include "tsdbpy/source.h"
 #include "tsdbpy/tsdata.h"
+#include "viewer_session.h"
 
 namespace varnok::tessaly {
 namespace {
 
 using namespace std::chrono_literals;
 using tsdbpy_testing::PgCluster;
+using varnok::testing::eventually;
 
 // One throw-away cluster for the whole program; each test starts from empty
 // tables.
@@ -39,19 +49,16 @@ class RecordingTest : public ::testing::Test {
     PQclear(result);
     return n;
   }
-
-  std::unique_ptr<TsdbRecording> recording(std::vector<std::string>* lines = nullptr,
-                                           std::chrono::milliseconds retry = 100ms) {
-    TsdbRecording::Say say = [lines](const std::string& line) {
-      if (lines != nullptr) lines->push_back(line);
-    };
-    return std::make_unique<TsdbRecording>(cluster().settings(), kEndpoint, retry, say);
+  std::unique_ptr<TsdbHistorian> historian() {
+    return std::make_unique<TsdbHistorian>(recorder_tsdb_settings(cluster().settings()), kEndpoint);
+  }
+  std::vector<tsdbpy::tsdata::Sample> samples(int tag_id) {
+    return tsdbpy::tsdata::read_tsdata(conn_, tag_id, {}, std::chrono::system_clock::now() + 1h);
   }
 
-  static hublet::ValueRecord value(double v) {
-    hublet::ValueRecord r;
-    r.value = v;
-    return r;
+  // Poll n of nodes 0 and 1, read n seconds after `start`.
+  static Poll poll(int n, std::chrono::system_clock::time_point start) {
+    return Poll{start + std::chrono::seconds(n), {0, 1}, {static_cast<double>(n), -n / 2.0}};
   }
 
   static constexpr const char* kEndpoint = "opc.tcp://localhost:22200";
@@ -78,78 +85,85 @@ TEST_F(RecordingTest, SourceIsReusedByEndpointAndTheFirstMatchWins) {
 
 TEST_F(RecordingTest, TagsAreRegisteredOnceAndReusedByTheNextRun) {
   const std::vector<std::string> nodes{"2:T1.CV1", "2:T1.MV1", "2:T1.x'); DROP TABLE tags; --", "2:T1.ü;\\"};
-  auto first = recording();
-  first->prepare(nodes);
+  auto first = historian();
+  first->open(nodes);
   ASSERT_EQ(first->tag_ids().size(), nodes.size());
+  EXPECT_EQ(std::count(first->tag_ids().begin(), first->tag_ids().end(), 0), 0);
   first->close();
 
-  auto second = recording();
-  second->prepare(nodes);
+  auto second = historian();
+  second->open(nodes);
   EXPECT_EQ(second->tag_ids(), first->tag_ids());
   EXPECT_EQ(count("SELECT count(*) FROM tags"), 4);
   EXPECT_EQ(count("SELECT count(*) FROM sources"), 1);
   EXPECT_EQ(count("SELECT count(*) FROM tags WHERE tag_name = '2:T1.x''); DROP TABLE tags; --'"), 1);
 }
 
-TEST_F(RecordingTest, OneBatchPerCycleWithOnlyNumbersOfTaggedNodes) {
-  auto rec = recording();
-  rec->prepare({"2:A", "2:B"});
-  for (int cycle = 0; cycle < 3; ++cycle) {
-    rec->begin_cycle();
-    rec->collect("2:A", value(cycle));
-    hublet::ValueRecord text;
-    text.value = std::string("not a number");
-    rec->collect("2:B", text);
-    rec->collect("2:Unregistered", value(7.0));
-    rec->write();
+TEST_F(RecordingTest, EveryValueIsStoredAtItsPollsTimeAndABatchSentAgainOnlyOnce) {
+  auto store = historian();
+  store->open({"2:A", "2:B"});
+  const auto start = std::chrono::system_clock::now() - 10min;
+  std::vector<Poll> polls;
+  for (int n = 0; n < 3; ++n) polls.push_back(poll(n, start));
+  polls.push_back(Poll{start + 3s, {0, 7}, {3.0, 99.0}});  // node 7 has no tag
+  ASSERT_TRUE(store->write(polls).ok);
+  ASSERT_TRUE(store->write(polls).ok);  // as after an answer that was lost
+
+  const auto a = samples(store->tag_ids()[0]);
+  ASSERT_EQ(a.size(), 4u);
+  for (int n = 0; n < 4; ++n) {
+    EXPECT_EQ(a[n].ts, std::chrono::ceil<std::chrono::microseconds>(start + std::chrono::seconds(n)));
+    EXPECT_EQ(a[n].value, n);
   }
-  const int a = rec->tag_ids().at("2:A");
-  const auto samples = tsdbpy::tsdata::read_tsdata(conn_, a, {}, std::chrono::system_clock::now() + 1h);
-  ASSERT_EQ(samples.size(), 3u);
-  EXPECT_EQ(samples[2].value, 2.0);
-  EXPECT_EQ(count("SELECT count(*) FROM tsdata"), 3);
-  EXPECT_EQ(count("SELECT count(DISTINCT ts) FROM tsdata"), 3);  // one statement per cycle
+  EXPECT_EQ(samples(store->tag_ids()[1]).size(), 3u);
+  EXPECT_EQ(count("SELECT count(*) FROM tsdata"), 7);
 }
 
 TEST_F(RecordingTest, WithoutSettingsNothingTouchesTheDatabase) {
-  TsdbRecording off({}, kEndpoint);
-  off.prepare({"2:A"});
-  off.begin_cycle();
-  off.collect("2:A", value(1.0));
-  off.write();
-  EXPECT_FALSE(off.active());
+  ViewerSession session({.endpoint = "opc.tcp://127.0.0.1:1", .parent_node_name = "T1"},
+                        {.say = [](auto&) {}});
+  EXPECT_EQ(session.run(), SessionEnd::kStartFailed);
+  EXPECT_FALSE(session.counts().recording.has_value());
   EXPECT_EQ(count("SELECT count(*) FROM sources"), 0);
 }
 
-TEST_F(RecordingTest, SurvivesADatabaseRestartAndSaysSoOnceEachWay) {
+TEST_F(RecordingTest, ARestartedDatabaseLosesNoPollAndIsSaidOnceEachWay) {
+  std::mutex mutex;
   std::vector<std::string> lines;
-  auto rec = recording(&lines);
-  rec->prepare({"2:A"});
-  const auto cycle = [&](double v) {
-    rec->begin_cycle();
-    rec->collect("2:A", value(v));
-    rec->write();
-  };
-  cycle(1.0);
+  auto store = historian();
+  TsdbHistorian* view = store.get();
+  Recorder recorder(std::move(store), 100ms, [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    lines.push_back(line);
+  });
+  recorder.start({"2:A", "2:B"}, 3600);
+  const auto start = std::chrono::system_clock::now() - 1h;
+  recorder.record(poll(0, start));
+  ASSERT_TRUE(eventually([&] { return recorder.counts().recorded == 1; }));
   conn_.close();
   cluster().stop();
-  for (int i = 0; i < 5; ++i) cycle(2.0);  // lost: recording off, one line
-  EXPECT_FALSE(rec->active());
+  for (int n = 1; n < 6; ++n) {
+    recorder.record(poll(n, start));
+    std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(mutex);
+    return !lines.empty();
+  }));
+  EXPECT_EQ(recorder.counts().recorded, 1u);
   cluster().start();
-  std::this_thread::sleep_for(150ms);
-  cycle(3.0);  // reconnects, resumes
-  cycle(4.0);
-  EXPECT_TRUE(rec->active());
+  recorder.record(poll(6, start));
+  ASSERT_TRUE(eventually([&] { return recorder.counts().recorded == 7; }, 20s));
+  recorder.request_stop(Recorder::Clock::now() + 1s);
+  recorder.finish();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[0].find("数据库连接失败"), std::string::npos);
-  EXPECT_NE(lines[1].find("恢复记录"), std::string::npos);
+  EXPECT_TRUE(lines[0].starts_with("数据库连接失败，暂停记录: ")) << lines[0];
+  EXPECT_EQ(lines[1], "数据库已重新连接，恢复记录");
 
   conn_ = tsdbpy::conn::get_conn(cluster().settings());
-  const auto samples =
-      tsdbpy::tsdata::read_tsdata(conn_, rec->tag_ids().at("2:A"), {}, std::chrono::system_clock::now() + 1h);
-  ASSERT_GE(samples.size(), 2u);
-  EXPECT_EQ(samples.front().value, 1.0);
-  EXPECT_EQ(samples.back().value, 4.0);
+  const auto a = samples(view->tag_ids()[0]);
+  ASSERT_EQ(a.size(), 7u);
+  for (int n = 0; n < 7; ++n) EXPECT_EQ(a[n].value, n);
 }
 
 }  // namespace

@@ -144,5 +144,71 @@ TEST_F(Tsdata, ReadReturnsOneTagsValuesInTheHalfOpenRangeOldestFirst) {
   EXPECT_EQ(read_tsdata(conn_, ids[1], kEver, kNever).back().value, -30.0);
 }
 
+// Polls of `tags` taken `step` apart from `start`: value = poll + tag / 100.
+struct Polls {
+  std::vector<TimePoint> ts;
+  std::vector<int> tag_ids;
+  std::vector<double> values;
+};
+Polls polls(const std::vector<int>& tags, int count, TimePoint start, std::chrono::microseconds step,
+            int first = 0) {
+  Polls out;
+  for (int poll = first; poll < first + count; ++poll) {
+    for (std::size_t t = 0; t < tags.size(); ++t) {
+      out.ts.push_back(start + poll * step);
+      out.tag_ids.push_back(tags[t]);
+      out.values.push_back(poll + static_cast<double>(t) / 100);
+    }
+  }
+  return out;
+}
+
+TEST_F(Tsdata, TimedBatchKeepsEveryValuesOwnTimeStampRoundedUpToTheMicrosecond) {
+  const auto ids = make_tags(2);
+  const TimePoint start = std::chrono::system_clock::now() - 1h + 250ns;  // not on a microsecond
+  const auto batch = polls(ids, 3, start, 1s);
+  const auto result = write_tsdata(conn_, batch.ts, batch.tag_ids, batch.values);
+  ASSERT_TRUE(result.ok) << result.error;
+  for (std::size_t t = 0; t < ids.size(); ++t) {
+    const auto back = read_tsdata(conn_, ids[t], kEver, kNever);
+    ASSERT_EQ(back.size(), 3u);
+    for (int poll = 0; poll < 3; ++poll) {
+      EXPECT_EQ(back[poll].ts, std::chrono::ceil<std::chrono::microseconds>(start + poll * 1s));
+      EXPECT_EQ(back[poll].value, poll + static_cast<double>(t) / 100);
+    }
+  }
+}
+
+TEST_F(Tsdata, ATimedBatchSentAgainIsStoredOnceAndOnlyItsNewValuesAreAdded) {
+  const auto ids = make_tags(3);
+  const TimePoint start = std::chrono::system_clock::now();
+  const auto first = polls(ids, 4, start, 200ms);
+  ASSERT_TRUE(write_tsdata(conn_, first.ts, first.tag_ids, first.values).ok);
+  ASSERT_TRUE(write_tsdata(conn_, first.ts, first.tag_ids, first.values).ok);
+  EXPECT_EQ(rows(), "12");
+  // The last two polls again, with two new ones after them.
+  const auto overlapping = polls(ids, 4, start, 200ms, 2);
+  ASSERT_TRUE(write_tsdata(conn_, overlapping.ts, overlapping.tag_ids, overlapping.values).ok);
+  EXPECT_EQ(rows(), "18");
+  EXPECT_EQ(query("SELECT count(DISTINCT ts) FROM tsdata"), "6");
+}
+
+TEST_F(Tsdata, AnHourOfPollsOfAThirtyTagGroupGoesInOneCall) {
+  const auto ids = make_tags(30);
+  const auto backlog = polls(ids, 3600, std::chrono::system_clock::now() - 2h, 1s);
+  const auto result = write_tsdata(conn_, backlog.ts, backlog.tag_ids, backlog.values);
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_EQ(rows(), std::to_string(3600 * 30));
+}
+
+TEST_F(Tsdata, TimedBatchWithMismatchedLengthsIsRefusedWithoutTouchingTheDatabase) {
+  const auto ids = make_tags(2);
+  const std::vector<TimePoint> one_stamp = {std::chrono::system_clock::now()};
+  const auto result = write_tsdata(conn_, one_stamp, ids, std::vector<double>{1, 2});
+  EXPECT_FALSE(result.ok);
+  EXPECT_THAT(result.error, HasSubstr("1 time stamps, 2 tag ids and 2 values"));
+  EXPECT_EQ(rows(), "0");
+}
+
 }  // namespace
 }  // namespace tsdbpy_testing

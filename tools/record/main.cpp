@@ -1,30 +1,35 @@
 // varnok-record: polls one group of an OPC UA server and records every value
-// into the time-series database, exactly as the viewer does, without a
-// window. Runs until --seconds have passed or SIGINT/SIGTERM arrives.
+// into the time-series database, exactly as the viewer does (the same
+// ViewerSession), without a window. Runs until --seconds have passed or
+// SIGINT/SIGTERM arrives, then prints one line with how many polls it
+// recorded, left queued and dropped.
 //
-// Exit codes: 0 after a run that was stopped, 1 when the worker could not
+// Exit codes: 0 after a run that was stopped, 1 when the session could not
 // start (its line says why), 2 for usage errors.
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <QCoreApplication>
-#include <QSocketNotifier>
-#include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <iostream>
 #include <string>
+#include <thread>
 
-#include "opc_hublet_worker.h"
+#include "netio/wait.h"
 #include "tsdb_settings.h"
 #include "varnok/cli.h"
 #include "varnok/defaults.h"
+#include "viewer_session.h"
 
 namespace {
 
-using varnok::tessaly::OPCHubletWorker;
+using varnok::tessaly::SessionCounts;
+using varnok::tessaly::SessionEnd;
+using varnok::tessaly::ViewerSession;
 
 struct Options {
   std::string endpoint = varnok::defaults::opcua_endpoint();
@@ -43,6 +48,31 @@ tsdbpy::conn::Settings database_settings(const Options& options) {
   settings.emplace_back("host", options.db_host);
   settings.emplace_back("port", options.db_port);
   return settings;
+}
+
+// Waits for a stop signal, the end of the session, or the deadline.
+void wait_for_stop(int signal_fd, int ended_fd,
+                   std::optional<std::chrono::steady_clock::time_point> deadline) {
+  for (;;) {
+    int timeout = -1;
+    if (deadline) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return;
+      timeout = static_cast<int>(std::min<std::int64_t>(left.count(), 60'000));
+    }
+    pollfd fds[2] = {{signal_fd, POLLIN, 0}, {ended_fd, POLLIN, 0}};
+    if (::poll(fds, 2, timeout) > 0) return;
+  }
+}
+
+std::string summary(const SessionCounts& counts) {
+  std::string line = "varnok-record: " + std::to_string(counts.nodes) + " nodes, " +
+                     std::to_string(counts.polls) + " polls, ";
+  if (!counts.recording) return line + "nothing recorded (--no-db)";
+  return line + std::to_string(counts.recording->recorded) + " recorded, " +
+         std::to_string(counts.recording->queued) + " queued, " + std::to_string(counts.recording->dropped) +
+         " dropped";
 }
 
 }  // namespace
@@ -66,7 +96,7 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   cli.add_option("--seconds", options.seconds, "stop after this many seconds (0: at SIGINT/SIGTERM)")
       ->transform(varnok::cli::decimal_number())
-      ->check(CLI::Range(0.0, 2e6))  // the timer counts int milliseconds
+      ->check(CLI::Range(0.0, 2e6))
       ->capture_default_str();
   cli.add_option("--db-host", options.db_host, "PostgreSQL host")->capture_default_str();
   cli.add_option("--db-port", options.db_port, "PostgreSQL port")
@@ -81,47 +111,38 @@ int main(int argc, char** argv) {
   if (options.group.empty() || options.endpoint.empty())
     return varnok::report("varnok-record", varnok::UsageError("--endpoint and --group must not be empty"));
 
-  QCoreApplication app(argc, argv);
   const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK);
   if (signal_fd < 0) {
     std::cerr << "varnok-record: signalfd failed\n";
     return varnok::kExitFailure;
   }
-  QSocketNotifier on_signal(signal_fd, QSocketNotifier::Read);
-  QObject::connect(&on_signal, &QSocketNotifier::activated, &app, [&] {
-    signalfd_siginfo info{};
-    while (read(signal_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-    }
-    app.quit();
-  });
-
-  OPCHubletWorker::Settings settings;
-  settings.endpoint = QString::fromStdString(options.endpoint);
-  settings.parent_node_name = QString::fromStdString(options.group);
-  settings.sub_interval = options.period_ms;
-  settings.tsdb_cfg = database_settings(options);
-  OPCHubletWorker worker(settings);
-
-  std::int64_t nodes = 0;
-  std::int64_t values = 0;
-  QObject::connect(&worker, &OPCHubletWorker::node_discovered, &app, [&] { ++nodes; });
-  QObject::connect(&worker, &OPCHubletWorker::data_changed, &app, [&] { ++values; });
-  bool stopped_by_us = false;
-  // A worker that ends on its own could not start; its line says why.
-  QObject::connect(&worker, &QThread::finished, &app,
-                   [&] { app.exit(stopped_by_us ? varnok::kExitOk : varnok::kExitFailure); });
+  std::optional<std::chrono::steady_clock::time_point> deadline;
   if (options.seconds > 0) {
-    QTimer::singleShot(static_cast<int>(options.seconds * 1000), &app, [&] { app.quit(); });
+    deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                               std::chrono::duration<double>(options.seconds));
   }
 
-  worker.start();
-  const int code = QCoreApplication::exec();
-  stopped_by_us = true;
-  worker.stop();
-  worker.wait();
+  ViewerSession session({.endpoint = options.endpoint,
+                         .parent_node_name = options.group,
+                         .period = std::chrono::milliseconds(options.period_ms),
+                         .database = database_settings(options)},
+                        {});
+  netio::Interrupt ended;  // set when run() returns
+  SessionEnd end = SessionEnd::kStopped;
+  std::thread runner([&] {
+    end = session.run();
+    ended.set();
+  });
+  wait_for_stop(signal_fd, ended.fd(), deadline);
+  session.stop();
+  if (netio::wait_ready(ended.fd(), POLLIN, std::chrono::steady_clock::now() + ViewerSession::kStopGrace,
+                        -1) != netio::Wait::kReady) {
+    session.interrupt();
+  }
+  runner.join();
   close(signal_fd);
-  if (code != 0) return code;
-  std::cout << "varnok-record: " << nodes << " nodes, " << (nodes > 0 ? values / nodes : 0) << " polls"
-            << std::endl;
+  if (end == SessionEnd::kStartFailed) return varnok::kExitFailure;
+  std::cout << summary(session.counts()) << std::endl;
   return varnok::kExitOk;
 }

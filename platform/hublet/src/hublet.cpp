@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "log.h"
+#include "netio/wait.h"
 #include "node_ids.h"
 #include "ua_client.h"
 #include "values.h"
@@ -119,6 +120,8 @@ const char* status_name(int status) {
       return "VALUE_DOES_NOT_FIT";
     case HUBLET_STATUS_UNSUPPORTED:
       return "UNSUPPORTED";
+    case HUBLET_STATUS_CANCELLED:
+      return "CANCELLED";
     default:
       return "UNKNOWN";
   }
@@ -162,7 +165,8 @@ struct HubletLibrary::Impl {
 
   Options options;
   Logger log;
-  std::mutex mutex;  // guards the maps and next_handle
+  netio::Interrupt interrupt;  // handed to every source's waits
+  std::mutex mutex;            // guards the maps and next_handle
   int next_handle = 1;
   std::map<int, std::shared_ptr<Source>> sources;
   std::map<int, std::shared_ptr<Group>> groups;
@@ -176,6 +180,10 @@ HubletLibrary::~HubletLibrary() {
 
 void HubletLibrary::set_log_level(int level) {
   impl_->log.set_level(level);
+}
+
+void HubletLibrary::interrupt() {
+  impl_->interrupt.set();
 }
 
 int HubletLibrary::create_source(int kind, const std::string& endpoint, int sub_interval_ms, int mode) {
@@ -196,7 +204,7 @@ int HubletLibrary::create_source(int kind, const std::string& endpoint, int sub_
   options.session_timeout =
       std::max(options.session_timeout, std::chrono::milliseconds(sub_interval_ms) * 10);
   auto source = std::make_shared<Source>();
-  source->client = std::make_unique<ua::Client>(impl_->log, endpoint, parsed, options);
+  source->client = std::make_unique<ua::Client>(impl_->log, endpoint, parsed, options, impl_->interrupt.fd());
   if (mode == 1 && finish(source->client->connect(), source->client.get()) != HUBLET_STATUS_GOOD)
     return HUBLET_INVALID_HANDLE;
   std::lock_guard lock(impl_->mutex);

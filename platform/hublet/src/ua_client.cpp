@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <random>
 
+#include "netio/wait.h"
+
 namespace hublet::ua {
 
 namespace {
@@ -43,8 +45,13 @@ ByteString random_nonce() {
 
 }  // namespace
 
-Client::Client(const Logger& log, std::string url, Endpoint endpoint, const Options& options)
-    : log_(log), url_(std::move(url)), endpoint_(std::move(endpoint)), options_(options) {}
+Client::Client(const Logger& log, std::string url, Endpoint endpoint, const Options& options,
+               int interrupt_fd)
+    : log_(log),
+      url_(std::move(url)),
+      endpoint_(std::move(endpoint)),
+      options_(options),
+      interrupt_fd_(interrupt_fd) {}
 
 Client::~Client() {
   if (channel_) channel_->abandon();
@@ -58,14 +65,21 @@ HUBLET_STATUS Client::connect() {
   const Deadline deadline = Clock::now() + options_.connect_timeout;
   if (channel_) channel_->abandon();
   session_active_ = false;
+  // Before resolving the host, which no interrupt can end.
+  if (netio::interrupted(interrupt_fd_)) return HUBLET_STATUS_CANCELLED;
   authentication_token_ = NodeId{};  // CreateSession goes without one
   ChannelSettings settings;
   settings.receive_buffer_size = std::max(options_.receive_buffer_size, kMinBufferSize);
   settings.max_message_size = std::max(options_.max_message_size, settings.receive_buffer_size);
   settings.requested_lifetime_ms = static_cast<std::uint32_t>(options_.channel_lifetime.count());
+  settings.interrupt_fd = interrupt_fd_;
   channel_ = std::make_unique<SecureChannel>(log_, settings);
   HUBLET_STATUS status = channel_->open(endpoint_, url_, deadline);
   if (status == HUBLET_STATUS_GOOD) status = create_session(deadline);
+  if (status == HUBLET_STATUS_CANCELLED) {
+    channel_->abandon();
+    return status;
+  }
   if (status != HUBLET_STATUS_GOOD) {
     channel_->abandon();
     // Said once per outage; a poller retrying every second would repeat it.
@@ -172,8 +186,11 @@ HUBLET_STATUS Client::service(Request& request, Reply& reply, const char* name) 
     }
     const HUBLET_STATUS status = exchange(request, reply, name, Clock::now() + options_.request_timeout);
     // A connection that died while idle (server restarted) is worth one
-    // more try over a new one; a new one that fails is not.
-    if (status == HUBLET_STATUS_GOOD || connected() || fresh || attempt > 0) return status;
+    // more try over a new one; a new one that fails is not, nor an
+    // interrupted one.
+    if (status == HUBLET_STATUS_GOOD || status == HUBLET_STATUS_CANCELLED || connected() || fresh ||
+        attempt > 0)
+      return status;
     HUBLET_LOG(log_, HUBLET_LOG_LEVEL_INFO, "%s: connection to %s lost, reconnecting", name, url_.c_str());
   }
 }

@@ -18,7 +18,10 @@ namespace hublet::ua {
 
 class Client {
  public:
-  Client(const Logger& log, std::string url, Endpoint endpoint, const Options& options);
+  // `interrupt_fd`: a netio::Interrupt whose setting ends every wait of this
+  // client with CANCELLED, at once and for good; -1: none.
+  Client(const Logger& log, std::string url, Endpoint endpoint, const Options& options,
+         int interrupt_fd = -1);
   ~Client();
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
@@ -55,6 +58,7 @@ class Client {
   std::string url_;
   Endpoint endpoint_;
   Options options_;
+  int interrupt_fd_;
   std::unique_ptr<SecureChannel> channel_;
   NodeId authentication_token_;
   bool session_active_ = false;

@@ -27,8 +27,9 @@ std::uint32_t SecureChannel::next_sequence_number() {
 }
 
 HUBLET_STATUS SecureChannel::broken(HUBLET_STATUS status, const char* what) {
-  HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "secure channel %u: %s (%s); closing the connection", channel_id_,
-             what, status_name(status));
+  // An interrupt is the owner shutting down, not a fault worth a warning.
+  HUBLET_LOG(log_, status == HUBLET_STATUS_CANCELLED ? HUBLET_LOG_LEVEL_DEBUG : HUBLET_LOG_LEVEL_WARN,
+             "secure channel %u: %s (%s); closing the connection", channel_id_, what, status_name(status));
   abandon();
   return status;
 }
@@ -44,7 +45,8 @@ HUBLET_STATUS SecureChannel::open(const Endpoint& endpoint, const std::string& u
   std::vector<Address> addresses;
   std::string error;
   HUBLET_STATUS status = resolve(endpoint, addresses, error);
-  if (status == HUBLET_STATUS_GOOD) status = Socket::connect_any(addresses, deadline, socket_, error);
+  if (status == HUBLET_STATUS_GOOD)
+    status = Socket::connect_any(addresses, deadline, socket_, error, settings_.interrupt_fd);
   if (status != HUBLET_STATUS_GOOD) {
     HUBLET_LOG(log_, HUBLET_LOG_LEVEL_DEBUG, "cannot connect to %s: %s", url.c_str(), error.c_str());
     return status;

@@ -18,6 +18,7 @@ struct ChannelSettings {
   std::uint32_t receive_buffer_size = 65536;  // largest chunk we accept
   std::uint32_t max_message_size = 16u * 1024 * 1024;
   std::uint32_t requested_lifetime_ms = 600000;
+  int interrupt_fd = -1;  // a netio::Interrupt that ends every wait; -1: none
 };
 
 class SecureChannel {
@@ -33,7 +34,8 @@ class SecureChannel {
   // same request id; responses to earlier requests (that timed out) are
   // skipped. Renews the security token first when 75 % of its lifetime has
   // passed. TIMEOUT and undecodable bodies keep the channel open; a lost
-  // connection, a broken stream or an Error message close it.
+  // connection, a broken stream, an Error message or an interrupt (CANCELLED)
+  // close it.
   HUBLET_STATUS call(const Bytes& request, Response& response, Deadline deadline);
 
   // CloseSecureChannel, then the socket; best effort within the deadline.

@@ -12,28 +12,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "netio/wait.h"
+
 namespace hublet::ua {
 
 namespace {
-
-// Milliseconds to `deadline` for poll(), rounded up; 0 once it has passed.
-int poll_timeout(Deadline deadline) {
-  const auto left = deadline - Clock::now();
-  if (left <= Clock::duration::zero()) return 0;
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return ms > 1000000 ? 1000000 : static_cast<int>(ms);
-}
-
-// GOOD when fd is ready for `events` before the deadline.
-HUBLET_STATUS wait_ready(int fd, short events, Deadline deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, poll_timeout(deadline));
-    if (n > 0) return HUBLET_STATUS_GOOD;
-    if (n == 0) return HUBLET_STATUS_TIMEOUT;
-    if (errno != EINTR) return HUBLET_STATUS_NOT_CONNECTED;
-  }
-}
 
 struct TypeName {
   MessageType type;
@@ -104,14 +87,32 @@ HUBLET_STATUS resolve(const Endpoint& endpoint, std::vector<Address>& out, std::
 // --- socket ---------------------------------------------------------------
 
 HUBLET_STATUS Socket::connect_any(const std::vector<Address>& addresses, Deadline deadline, Socket& out,
-                                  std::string& error) {
-  netio::Connection connection = netio::connect_any(addresses, deadline);
+                                  std::string& error, int interrupt_fd) {
+  netio::Connection connection = netio::connect_any(addresses, deadline, interrupt_fd);
   error = std::move(connection.error);
-  if (!connection.socket) return connection.timed_out ? HUBLET_STATUS_TIMEOUT : HUBLET_STATUS_NOT_CONNECTED;
+  if (!connection.socket) {
+    if (connection.interrupted) return HUBLET_STATUS_CANCELLED;
+    return connection.timed_out ? HUBLET_STATUS_TIMEOUT : HUBLET_STATUS_NOT_CONNECTED;
+  }
   const int one = 1;
   ::setsockopt(connection.socket.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   out.fd_ = std::move(connection.socket);
+  out.interrupt_fd_ = interrupt_fd;
   return HUBLET_STATUS_GOOD;
+}
+
+HUBLET_STATUS Socket::wait_ready(short events, Deadline deadline) const {
+  switch (netio::wait_ready(fd_.get(), events, deadline, interrupt_fd_)) {
+    case netio::Wait::kReady:
+      return HUBLET_STATUS_GOOD;
+    case netio::Wait::kTimedOut:
+      return HUBLET_STATUS_TIMEOUT;
+    case netio::Wait::kInterrupted:
+      return HUBLET_STATUS_CANCELLED;
+    case netio::Wait::kFailed:
+      break;
+  }
+  return HUBLET_STATUS_NOT_CONNECTED;
 }
 
 HUBLET_STATUS Socket::send_all(std::span<const std::uint8_t> bytes, Deadline deadline) {
@@ -125,7 +126,7 @@ HUBLET_STATUS Socket::send_all(std::span<const std::uint8_t> bytes, Deadline dea
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const HUBLET_STATUS ready = wait_ready(fd_.get(), POLLOUT, deadline);
+      const HUBLET_STATUS ready = wait_ready(POLLOUT, deadline);
       if (ready != HUBLET_STATUS_GOOD) return ready;
       continue;
     }
@@ -146,7 +147,7 @@ HUBLET_STATUS Socket::receive_some(Bytes& buffer, Deadline deadline) {
     if (n == 0) return HUBLET_STATUS_NOT_CONNECTED;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return HUBLET_STATUS_NOT_CONNECTED;
-    const HUBLET_STATUS ready = wait_ready(fd_.get(), POLLIN, deadline);
+    const HUBLET_STATUS ready = wait_ready(POLLIN, deadline);
     if (ready != HUBLET_STATUS_GOOD) return ready;
   }
 }

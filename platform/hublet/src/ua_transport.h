@@ -46,22 +46,27 @@ class Socket {
   Socket& operator=(const Socket&) = delete;
 
   // Tries each address in turn until one connects (netio::connect_any):
-  // GOOD, TIMEOUT when the deadline ended the last attempt, else
-  // NOT_CONNECTED.
+  // GOOD, TIMEOUT when the deadline ended the last attempt, CANCELLED when
+  // `interrupt_fd` (a netio::Interrupt, -1: none) is set, else
+  // NOT_CONNECTED. The socket keeps `interrupt_fd` for all its waits.
   static HUBLET_STATUS connect_any(const std::vector<Address>& addresses, Deadline deadline, Socket& out,
-                                   std::string& error);
+                                   std::string& error, int interrupt_fd = -1);
 
   bool is_open() const { return static_cast<bool>(fd_); }
-  // Whole buffer or a failure: TIMEOUT (some bytes may be gone) or
-  // NOT_CONNECTED.
+  // Whole buffer or a failure: TIMEOUT (some bytes may be gone),
+  // CANCELLED or NOT_CONNECTED.
   HUBLET_STATUS send_all(std::span<const std::uint8_t> bytes, Deadline deadline);
   // Appends what arrives (at least one byte) to `buffer`. NOT_CONNECTED on
-  // end of stream or error, TIMEOUT when nothing came before the deadline.
+  // end of stream or error, TIMEOUT when nothing came before the deadline,
+  // CANCELLED when the interrupt was set first.
   HUBLET_STATUS receive_some(Bytes& buffer, Deadline deadline);
   void close() { fd_.reset(); }
 
  private:
+  HUBLET_STATUS wait_ready(short events, Deadline deadline) const;
+
   netio::UniqueFd fd_;
+  int interrupt_fd_ = -1;  // not owned
 };
 
 // --- chunks ---------------------------------------------------------------

@@ -10,17 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "netio/wait.h"
+
 namespace netio {
 
 namespace {
-
-// Milliseconds to `deadline` for poll(), rounded up; 0 once it has passed.
-int poll_timeout(Clock::time_point deadline) {
-  const auto left = deadline - Clock::now();
-  if (left <= Clock::duration::zero()) return 0;
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return ms > 1000000 ? 1000000 : static_cast<int>(ms);
-}
 
 void append(std::string& error, const std::string& what) {
   error += (error.empty() ? "" : "; ") + what;
@@ -83,11 +77,16 @@ void UniqueFd::reset() noexcept {
   fd_ = -1;
 }
 
-Connection connect_any(const std::vector<Address>& addresses, Clock::time_point deadline) {
+Connection connect_any(const std::vector<Address>& addresses, Clock::time_point deadline, int interrupt_fd) {
   Connection result;
   if (addresses.empty()) result.error = "no address";
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     const Address& a = addresses[i];
+    if (interrupted(interrupt_fd)) {
+      result.interrupted = true;
+      append(result.error, a.text() + ": interrupted");
+      break;
+    }
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) {
       result.timed_out = true;
@@ -103,18 +102,20 @@ Connection connect_any(const std::vector<Address>& addresses, Clock::time_point 
     int err = 0;
     if (::connect(candidate.get(), reinterpret_cast<const sockaddr*>(&a.storage), a.length) != 0) err = errno;
     if (err == EINPROGRESS) {
-      pollfd p{candidate.get(), POLLOUT, 0};
-      int ready = 0;
-      do {
-        ready = ::poll(&p, 1, poll_timeout(attempt_deadline));
-      } while (ready < 0 && errno == EINTR);
-      if (ready == 0) {
+      const Wait ready = wait_ready(candidate.get(), POLLOUT, attempt_deadline, interrupt_fd);
+      if (ready == Wait::kInterrupted) {
+        result.interrupted = true;
+        append(result.error, a.text() + ": interrupted");
+        break;
+      }
+      if (ready == Wait::kTimedOut) {
         result.timed_out = true;
         append(result.error, a.text() + ": connect timed out");
         continue;
       }
       socklen_t len = sizeof err;
-      if (ready < 0 || ::getsockopt(candidate.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+      if (ready == Wait::kFailed || ::getsockopt(candidate.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        err = errno;
     }
     if (err != 0) {
       result.timed_out = false;
@@ -129,11 +130,12 @@ Connection connect_any(const std::vector<Address>& addresses, Clock::time_point 
   return result;
 }
 
-Connection connect_host(const std::string& host, int port, Clock::time_point deadline, int family) {
+Connection connect_host(const std::string& host, int port, Clock::time_point deadline, int family,
+                        int interrupt_fd) {
   std::vector<Address> addresses;
   Connection result;
   if (!resolve(host, port, family, addresses, result.error)) return result;
-  return connect_any(addresses, deadline);
+  return connect_any(addresses, deadline, interrupt_fd);
 }
 
 }  // namespace netio

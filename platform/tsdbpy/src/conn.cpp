@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "netio/wait.h"
 #include "pq.h"
 
 namespace tsdbpy::conn {
@@ -133,23 +134,27 @@ std::string describe_target(PGconn* pg) {
 
 // Drives libpq's non-blocking connect to the end, or to the deadline. One
 // deadline for every address of the host, unlike libpq's own time-out.
-void finish_connect(PGconn* pg, std::chrono::milliseconds timeout, Clock::time_point deadline) {
+void finish_connect(PGconn* pg, std::chrono::milliseconds timeout, Clock::time_point deadline,
+                    int interrupt_fd) {
   PostgresPollingStatusType state = PGRES_POLLING_WRITING;
   for (;;) {
     if (state == PGRES_POLLING_OK) return;
     if (state == PGRES_POLLING_FAILED) throw ConnectError(detail::pq_message(pg));
     const int fd = PQsocket(pg);
     if (fd < 0) throw ConnectError(detail::pq_message(pg));
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      throw ConnectError("timeout expired after " + std::to_string(timeout.count()) + " ms connecting to " +
-                         describe_target(pg));
+    const auto events = static_cast<short>(state == PGRES_POLLING_READING ? POLLIN : POLLOUT);
+    switch (netio::wait_ready(fd, events, deadline, interrupt_fd)) {
+      case netio::Wait::kReady:
+        state = PQconnectPoll(pg);
+        break;
+      case netio::Wait::kTimedOut:
+        throw ConnectError("timeout expired after " + std::to_string(timeout.count()) + " ms connecting to " +
+                           describe_target(pg));
+      case netio::Wait::kInterrupted:
+        throw ConnectError("connecting to " + describe_target(pg) + " was interrupted");
+      case netio::Wait::kFailed:
+        throw ConnectError("poll while connecting: " + std::string(std::strerror(errno)));
     }
-    pollfd pfd{fd, static_cast<short>(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
-    const int n = poll(&pfd, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 60'000)));
-    if (n < 0 && errno != EINTR)
-      throw ConnectError("poll while connecting: " + std::string(std::strerror(errno)));
-    if (n > 0) state = PQconnectPoll(pg);
   }
 }
 
@@ -196,7 +201,8 @@ Connection::Connection(Connection&& other) noexcept
     : pg_(std::exchange(other.pg_, nullptr)),
       lost_(std::exchange(other.lost_, false)),
       autocommit_(other.autocommit_),
-      statement_timeout_(other.statement_timeout_) {}
+      statement_timeout_(other.statement_timeout_),
+      interrupt_fd_(std::exchange(other.interrupt_fd_, -1)) {}
 
 Connection& Connection::operator=(Connection&& other) noexcept {
   if (this != &other) {
@@ -205,6 +211,7 @@ Connection& Connection::operator=(Connection&& other) noexcept {
     lost_ = std::exchange(other.lost_, false);
     autocommit_ = other.autocommit_;
     statement_timeout_ = other.statement_timeout_;
+    interrupt_fd_ = std::exchange(other.interrupt_fd_, -1);
   }
   return *this;
 }
@@ -223,7 +230,7 @@ void Connection::close() noexcept {
   lost_ = false;
 }
 
-Connection get_conn(const Settings& settings) {
+Connection get_conn(const Settings& settings, int interrupt_fd) {
   const Plan plan = plan_for(settings);
   const auto deadline = Clock::now() + plan.connect_timeout;
 
@@ -239,9 +246,9 @@ Connection get_conn(const Settings& settings) {
   // expand_dbname = 0: a dbname is a name, never a connection string.
   PGconn* pg = PQconnectStartParams(keys.data(), values.data(), 0);
   if (pg == nullptr) throw ConnectError("libpq could not allocate a connection");
-  Connection conn = detail::Access::make(pg, plan.autocommit, plan.statement_timeout);
+  Connection conn = detail::Access::make(pg, plan.autocommit, plan.statement_timeout, interrupt_fd);
   if (PQstatus(pg) == CONNECTION_BAD) throw ConnectError(detail::pq_message(pg));
-  finish_connect(pg, plan.connect_timeout, deadline);
+  finish_connect(pg, plan.connect_timeout, deadline, interrupt_fd);
 
   PQsetNoticeProcessor(pg, ignore_notice, nullptr);
   if (PQsetnonblocking(pg, 1) != 0) throw ConnectError(detail::pq_message(pg));

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 
+#include "netio/wait.h"
+
 namespace tsdbpy::detail {
 
 namespace {
@@ -18,6 +20,7 @@ constexpr Oid kInt4 = 23;
 constexpr Oid kText = 25;
 constexpr Oid kFloat8 = 701;
 constexpr Oid kTimestamptz = 1184;
+constexpr Oid kTimestamptzArray = 1185;
 constexpr Oid kInt4Array = 1007;
 constexpr Oid kTextArray = 1009;
 constexpr Oid kFloat8Array = 1022;
@@ -87,20 +90,22 @@ class SocketError : public Error {
 }
 
 // Waits until the connection's socket is ready for `events`; false when the
-// deadline passed first.
-bool wait_socket(PGconn* pg, short events, Clock::time_point deadline) {
+// deadline passed first. An interrupt abandons the connection.
+bool wait_socket(Connection& conn, PGconn* pg, short events, Clock::time_point deadline) {
   const int fd = PQsocket(pg);
   if (fd < 0) throw SocketError("no connection to the server");
-  for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd pfd{fd, events, 0};
-    const int timeout = static_cast<int>(std::min<std::int64_t>(left.count(), 60'000));
-    const int n = poll(&pfd, 1, timeout);
-    if (n > 0) return true;
-    if (n < 0 && errno != EINTR)
-      throw SocketError(std::string("poll on the database socket: ") + std::strerror(errno));
+  switch (netio::wait_ready(fd, events, deadline, Access::interrupt_fd(conn))) {
+    case netio::Wait::kReady:
+      return true;
+    case netio::Wait::kTimedOut:
+      return false;
+    case netio::Wait::kInterrupted:
+      Access::abandon(conn);
+      throw Error("the call was interrupted; connection closed");
+    case netio::Wait::kFailed:
+      break;
   }
+  throw SocketError(std::string("poll on the database socket: ") + std::strerror(errno));
 }
 
 // Fails a call whose exchange broke off half-way: the connection's state is
@@ -122,7 +127,7 @@ PgResult collect(Connection& conn, PGconn* pg, Clock::time_point deadline) {
       const int flushed = PQflush(pg);
       if (flushed == 0) break;
       if (flushed < 0) fail_mid_call(conn, pq_message(pg));
-      if (!wait_socket(pg, POLLIN | POLLOUT, deadline)) fail_unanswered(conn, waited());
+      if (!wait_socket(conn, pg, POLLIN | POLLOUT, deadline)) fail_unanswered(conn, waited());
       if (PQconsumeInput(pg) == 0) fail_mid_call(conn, pq_message(pg));
     }
 
@@ -130,7 +135,7 @@ PgResult collect(Connection& conn, PGconn* pg, Clock::time_point deadline) {
     PgResult first_error;
     for (;;) {
       while (PQisBusy(pg) != 0) {
-        if (!wait_socket(pg, POLLIN, deadline)) fail_unanswered(conn, waited());
+        if (!wait_socket(conn, pg, POLLIN, deadline)) fail_unanswered(conn, waited());
         // On a lost connection libpq turns to CONNECTION_BAD and PQgetResult
         // below reports why (the server's last words, if any).
         if (PQconsumeInput(pg) == 0 && PQstatus(pg) == CONNECTION_OK) fail_mid_call(conn, pq_message(pg));
@@ -153,7 +158,11 @@ PgResult collect(Connection& conn, PGconn* pg, Clock::time_point deadline) {
   }
 }
 
-PGconn* usable(const Connection& conn) {
+PGconn* usable(Connection& conn) {
+  if (netio::interrupted(Access::interrupt_fd(conn))) {
+    Access::abandon(conn);
+    throw Error("the connection was interrupted");
+  }
   PGconn* pg = Access::handle(conn);
   if (pg == nullptr)
     throw Error(conn.broken() ? "the database connection was lost" : "the database connection is closed");
@@ -214,6 +223,18 @@ void Params::timestamptz(std::chrono::system_clock::time_point value) {
   std::string bytes;
   put_u64(bytes, static_cast<std::uint64_t>(us - kPgEpochUs));
   add(kTimestamptz, std::move(bytes), 1);
+}
+
+void Params::timestamptz_array(std::span<const std::chrono::system_clock::time_point> values) {
+  std::string bytes = array_header(kTimestamptz, values.size(), false);
+  bytes.reserve(bytes.size() + values.size() * 12);
+  for (const auto value : values) {
+    // Rounded up like timestamptz().
+    const auto us = std::chrono::ceil<std::chrono::microseconds>(value.time_since_epoch()).count();
+    put_u32(bytes, 8);
+    put_u64(bytes, static_cast<std::uint64_t>(us - kPgEpochUs));
+  }
+  add(kTimestamptzArray, std::move(bytes), 1);
 }
 
 void Params::int4_array(std::span<const int> values) {

@@ -32,11 +32,13 @@ std::string_view schema_sql();  // generated from schema.sql
 // Private access to Connection for this layer.
 struct Access {
   static PGconn* handle(const Connection& conn) noexcept { return conn.pg_; }
-  static Connection make(PGconn* pg, bool autocommit, std::chrono::milliseconds statement_timeout) noexcept {
-    return Connection(pg, autocommit, statement_timeout);
+  static Connection make(PGconn* pg, bool autocommit, std::chrono::milliseconds statement_timeout,
+                         int interrupt_fd) noexcept {
+    return Connection(pg, autocommit, statement_timeout, interrupt_fd);
   }
-  // Gives up on a connection that did not answer in time: closes the socket
-  // and leaves the connection broken.
+  static int interrupt_fd(const Connection& conn) noexcept { return conn.interrupt_fd_; }
+  // Gives up on a connection that did not answer in time or was
+  // interrupted: closes the socket and leaves the connection broken.
   static void abandon(Connection& conn) noexcept;
 };
 
@@ -62,6 +64,7 @@ class Params {
   void int8(std::int64_t value);
   // Rounded up to the server's microsecond.
   void timestamptz(std::chrono::system_clock::time_point value);
+  void timestamptz_array(std::span<const std::chrono::system_clock::time_point> values);
   void int4_array(std::span<const int> values);
   void float8_array(std::span<const double> values);
   void text_array(const std::vector<std::string>& values, std::string_view what);

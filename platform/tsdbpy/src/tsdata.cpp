@@ -40,6 +40,37 @@ Result write_tsdata(conn::Connection& conn, std::span<const int> tag_ids, std::s
   }
 }
 
+Result write_tsdata(conn::Connection& conn, std::span<const TimePoint> ts, std::span<const int> tag_ids,
+                    std::span<const double> values) {
+  // The pair (tag_id, ts) is looked up in tsdata_tag_ts_idx, so skipping what
+  // is there already costs one index probe per value.
+  static constexpr const char* kSql =
+      "INSERT INTO tsdata (tag_id, ts, value)"
+      " SELECT u.tag_id, u.ts, u.value FROM unnest($1::timestamptz[], $2::int4[], $3::float8[])"
+      " AS u (ts, tag_id, value)"
+      " WHERE NOT EXISTS (SELECT 1 FROM tsdata d WHERE d.tag_id = u.tag_id AND d.ts = u.ts)";
+  if (ts.size() != tag_ids.size() || tag_ids.size() != values.size()) {
+    return Result{false, "write_tsdata needs one time stamp and one value per tag id, got " +
+                             std::to_string(ts.size()) + " time stamps, " + std::to_string(tag_ids.size()) +
+                             " tag ids and " + std::to_string(values.size()) + " values"};
+  }
+  try {
+    if (!conn) {
+      return Result{false,
+                    conn.broken() ? "the database connection was lost" : "the database connection is closed"};
+    }
+    if (tag_ids.empty()) return Result{true, {}};
+    detail::Params params;
+    params.timestamptz_array(ts);
+    params.int4_array(tag_ids);
+    params.float8_array(values);
+    detail::exec(conn, kSql, params, detail::call_deadline(conn));
+    return Result{true, {}};
+  } catch (const Error& e) {
+    return detail::failed(e);
+  }
+}
+
 std::vector<Sample> read_tsdata(conn::Connection& conn, int tag_id, TimePoint from, TimePoint to) {
   static constexpr const char* kSql =
       "SELECT ts, value FROM tsdata WHERE tag_id = $1 AND ts >= $2 AND ts < $3 ORDER BY ts";

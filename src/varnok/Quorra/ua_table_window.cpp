@@ -9,6 +9,8 @@
 #include <QVBoxLayout>
 #include <iostream>
 
+#include "tsdb_settings.h"
+
 namespace varnok::quorra {
 
 namespace {
@@ -29,7 +31,8 @@ std::optional<QString> ask_with_dialog(QWidget* parent, const QString& title, co
 
 }  // namespace
 
-UATableWindow::UATableWindow() : table_widget_(new QTableWidget(this)), ask_text_(ask_with_dialog) {
+UATableWindow::UATableWindow()
+    : table_widget_(new QTableWidget(this)), status_line_(new QLabel(this)), ask_text_(ask_with_dialog) {
   setWindowTitle(QStringLiteral("OPC UA Viewer"));
   resize(600, 400);
   table_widget_->setColumnCount(2);
@@ -37,16 +40,16 @@ UATableWindow::UATableWindow() : table_widget_(new QTableWidget(this)), ask_text
   table_widget_->horizontalHeader()->setStretchLastSection(true);
   table_widget_->setColumnWidth(0, 360);
   table_widget_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  status_line_->setObjectName(QStringLiteral("status_line"));
+  status_line_->setWordWrap(true);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(table_widget_);
+  layout->addWidget(status_line_);
   setLayout(layout);
 }
 
 UATableWindow::~UATableWindow() {
-  if (worker_) {
-    worker_->stop();
-    worker_->wait();
-  }
+  if (worker_) worker_->stop_and_wait();
 }
 
 tsdbpy::conn::Settings UATableWindow::default_tsdb_settings() {
@@ -67,6 +70,8 @@ void UATableWindow::start_opcua(const ViewerSettings& settings) {
   connect(worker_.get(), &tessaly::OPCHubletWorker::node_discovered, this,
           &UATableWindow::on_node_discovered);
   connect(worker_.get(), &tessaly::OPCHubletWorker::data_changed, this, &UATableWindow::on_data_changed);
+  connect(worker_.get(), &tessaly::OPCHubletWorker::data_stale, this, &UATableWindow::on_data_stale);
+  connect(worker_.get(), &tessaly::OPCHubletWorker::write_finished, this, &UATableWindow::on_write_finished);
   worker_->start();
 
   table_widget_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -88,6 +93,31 @@ void UATableWindow::on_data_changed(const QString& node_id_str, const QString& v
   const auto it = nodeid_to_row.find(node_name_of(node_id_str));
   if (it == nodeid_to_row.end()) return;
   table_widget_->setItem(it->second, 1, new QTableWidgetItem(value_str));
+}
+
+void UATableWindow::on_data_stale(const QString& node_id_str, const QString& value_str,
+                                  const QString& status) {
+  const auto it = nodeid_to_row.find(node_name_of(node_id_str));
+  if (it == nodeid_to_row.end()) return;
+  const QTableWidgetItem* last = table_widget_->item(it->second, 1);
+  auto* item = new QTableWidgetItem(!value_str.isEmpty() ? value_str
+                                    : last               ? last->text()
+                                                         : QStringLiteral("-"));
+  item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+  QFont font = item->font();
+  font.setItalic(true);
+  item->setFont(font);
+  item->setToolTip(QStringLiteral("Not live: ") + status);
+  table_widget_->setItem(it->second, 1, item);
+}
+
+void UATableWindow::on_write_finished(const QString& node_id_str, bool ok, const QString& reason) {
+  const QString node = node_name_of(node_id_str);
+  QPalette colours = status_line_->palette();
+  colours.setColor(QPalette::WindowText, ok ? palette().color(QPalette::WindowText) : QColor(176, 0, 32));
+  status_line_->setPalette(colours);
+  status_line_->setText(ok ? node + QStringLiteral(" written.")
+                           : node + QStringLiteral(" not written: ") + reason);
 }
 
 void UATableWindow::on_cell_double_clicked(int row, int col) {
@@ -117,11 +147,7 @@ void UATableWindow::copy_cell_content(const QPoint& pos) {
 }
 
 void UATableWindow::closeEvent(QCloseEvent* event) {
-  if (worker_ && worker_->isRunning()) {
-    worker_->stop();
-    worker_->quit();
-    worker_->wait();
-  }
+  if (worker_ && worker_->isRunning()) worker_->stop_and_wait();
   QWidget::closeEvent(event);
 }
 

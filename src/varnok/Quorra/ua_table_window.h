@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLabel>
 #include <QString>
 #include <QTableWidget>
 #include <QWidget>
@@ -16,9 +17,13 @@ class QPoint;
 namespace varnok::quorra {
 
 // The OPC UA viewer: a two-column table (node name, live value) of one tag
-// group. Double-clicking a value asks for a new one and hands it to the
-// worker, which writes it to the server; the next poll shows it. Closing
-// the window stops the worker and waits for it.
+// group, with a status line under it. Double-clicking a value asks for a new
+// one and hands it to the worker, which writes it to the server while the
+// window carries on; the status line then says whether it was written (or
+// why not), and the row shows the value the server holds. A value that is
+// not live (bad status, or no answer) stays on screen greyed, with the
+// reason as its tool tip. Closing the window stops the worker; it returns
+// within a second whatever the server or the database do.
 class UATableWindow : public QWidget {
   Q_OBJECT
 
@@ -39,6 +44,7 @@ class UATableWindow : public QWidget {
   // The worker, or null before start_opcua.
   tessaly::OPCHubletWorker* worker() const noexcept { return worker_.get(); }
   QTableWidget* table_widget() const noexcept { return table_widget_; }
+  QLabel* status_line() const noexcept { return status_line_; }
 
   // Asks for a new value: (title, label, current text) -> text, or none when
   // cancelled. Defaults to QInputDialog::getText; tests replace it.
@@ -55,6 +61,9 @@ class UATableWindow : public QWidget {
  public slots:
   void on_node_discovered(const QString& node_id_str, const QString& tag_name);
   void on_data_changed(const QString& node_id_str, const QString& value_str);
+  // Greys the node's value, keeping the last one when `value_str` is empty.
+  void on_data_stale(const QString& node_id_str, const QString& value_str, const QString& status);
+  void on_write_finished(const QString& node_id_str, bool ok, const QString& reason);
   void on_cell_double_clicked(int row, int col);
   void on_table_context_menu(const QPoint& pos);
   void copy_cell_content(const QPoint& pos);
@@ -64,6 +73,7 @@ class UATableWindow : public QWidget {
 
  private:
   QTableWidget* table_widget_;
+  QLabel* status_line_;
   std::map<QString, int> nodeid_to_row;
   std::unique_ptr<tessaly::OPCHubletWorker> worker_;
   std::optional<QString> endpoint;

@@ -1,35 +1,24 @@
 #pragma once
 
-#include <QMap>
 #include <QString>
 #include <QThread>
 #include <QVariant>
-#include <atomic>
-#include <condition_variable>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include "corvex/ordered_map.h"
-#include "hublet/hublet.h"
-#include "tsdb_recording.h"
 #include "tsdbpy/conn.h"
 #include "varnok/defaults.h"
+#include "viewer_session.h"
 
 namespace varnok::tessaly {
 
-// The viewer's background thread: opens a source on one OPC UA endpoint,
-// browses one parent node, subscribes its readable variables as one group,
-// then polls them every sub_interval ms until stop(), reporting every node
-// and value through signals and recording every value when database
-// settings were given.
+// The viewer's Qt face of a ViewerSession (viewer_session.h), which does
+// all the work: run() runs the session on this thread, and what the session
+// reports comes out as signals, emitted on the session's threads, reaching
+// GUI objects queued, by value.
 //
-// Signals are emitted on the worker thread and reach GUI objects queued.
 // write_request is emitted on the GUI thread and handled there, directly:
-// the library accepts that write while this thread reads.
+// handle_write_request only converts and queues the value and returns at
+// once; write_finished tells how it went.
 class OPCHubletWorker final : public QThread {
   Q_OBJECT
 
@@ -45,15 +34,30 @@ class OPCHubletWorker final : public QThread {
 
   OPCHubletWorker();
   explicit OPCHubletWorker(Settings settings);
+  // stop_and_wait()
   ~OPCHubletWorker() override;
 
-  // Clears the running flag and wakes the polling sleep; returns at once.
+  // Asks the session to stop; returns at once.
   void stop();
+  // Stops and waits for run() to return, interrupting whatever the network
+  // or the database still holds after a short grace: returns within about
+  // half a second even while the server or the database hangs.
+  void stop_and_wait();
+
+  // Nodes, polls, and the recorder's counts so far (thread-safe).
+  SessionCounts counts() const { return session_.counts(); }
 
  signals:
   void node_discovered(const QString& node_id, const QString& display_name);
+  // A live value.
   void data_changed(const QString& node_id, const QString& value);
+  // A value that is not live: bad status from the server, or no answer. An
+  // empty `value` means the server sent none (keep showing the last one);
+  // `status` says why, for the user.
+  void data_stale(const QString& node_id, const QString& value, const QString& status);
   void write_request(const QString& node_id, const QVariant& value);
+  // The outcome of one write request: `reason` is empty when ok.
+  void write_finished(const QString& node_id, bool ok, const QString& reason);
 
  public slots:
   void handle_write_request(const QString& node_id_str, const QVariant& new_value);
@@ -62,30 +66,9 @@ class OPCHubletWorker final : public QThread {
   void run() override;
 
  private:
-  bool start_up();
-  void poll_once();
-  void sleep_rest_of_period(std::chrono::steady_clock::time_point start);
-  void cleanup();
+  SessionEvents events();
 
-  const QString endpoint;
-  const int parent_namespace_index;
-  const QString parent_node_name;
-  const int sub_interval;
-
-  std::atomic<bool> _running{true};
-  std::unique_ptr<hublet::HubletLibrary> hublet;
-  int source = hublet::HUBLET_INVALID_HANDLE;
-  int group = hublet::HUBLET_INVALID_HANDLE;
-  // node id -> descriptor / item handle, in discovery order; filled by
-  // start-up, read-only afterwards (handle_write_request reads them).
-  corvex::OrderedMap<hublet::TagDescriptor> tag_map;
-  corvex::OrderedMap<int> handle_map;
-  std::atomic<bool> handles_ready_{false};
-  std::optional<tsdbpy::conn::Settings> tsdb_cfg;
-  TsdbRecording recording_;
-
-  std::mutex sleep_mutex_;
-  std::condition_variable sleep_wake_;
+  ViewerSession session_;
 };
 
 }  // namespace varnok::tessaly

@@ -11,4 +11,10 @@ tsdbpy::conn::Settings default_tsdb_settings() {
           {"dbname", std::string(kDatabaseName)}, {"autocommit", true}};
 }
 
+tsdbpy::conn::Settings recorder_tsdb_settings(const tsdbpy::conn::Settings& settings) {
+  tsdbpy::conn::Settings out{{"connect_timeout", 3}, {"statement_timeout", 5}};
+  out.insert(out.end(), settings.begin(), settings.end());
+  return out;
+}
+
 }  // namespace varnok::tessaly

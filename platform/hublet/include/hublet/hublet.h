@@ -257,6 +257,13 @@ class HubletLibrary {
   // Closes every session and channel; idempotent. The library stays usable.
   void destroy();
 
+  // For shutting down from another thread: every call waiting on the network
+  // ends within milliseconds with HUBLET_STATUS_CANCELLED (handles:
+  // HUBLET_INVALID_HANDLE), and every later call that would wait on it fails
+  // the same way at once. One-way: the library is then good only for the
+  // destroy calls, which close connections without waiting.
+  void interrupt();
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

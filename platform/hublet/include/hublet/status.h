@@ -22,6 +22,7 @@ enum HUBLET_STATUS : int {
   HUBLET_STATUS_SERVER_REFUSED = -8,      // the server answered with a bad OPC UA status
   HUBLET_STATUS_VALUE_DOES_NOT_FIT = -9,  // a written value cannot be converted exactly
   HUBLET_STATUS_UNSUPPORTED = -10,        // a data type or source kind this library does not handle
+  HUBLET_STATUS_CANCELLED = -11,          // HubletLibrary::interrupt() ended the call
 };
 
 // "GOOD", "TIMEOUT", ... ("UNKNOWN" for anything else).

@@ -50,19 +50,22 @@ class UniqueFd {
 };
 
 struct Connection {
-  UniqueFd socket;         // connected, non-blocking, close-on-exec; empty on failure
-  bool timed_out = false;  // the deadline ended the last attempt
-  std::string error;       // every failed address with its reason, "; "-separated
+  UniqueFd socket;           // connected, non-blocking, close-on-exec; empty on failure
+  bool timed_out = false;    // the deadline ended the last attempt
+  bool interrupted = false;  // the interrupt descriptor ended it
+  std::string error;         // every failed address with its reason, "; "-separated
 };
 
 // Tries each address in turn until one connects. Each attempt gets an equal
 // share of the time left, so one address that never answers cannot starve
-// the others.
-Connection connect_any(const std::vector<Address>& addresses, Clock::time_point deadline);
+// the others. A set `interrupt_fd` (netio::Interrupt, wait.h; -1: none) ends
+// the attempt in progress and every later one at once.
+Connection connect_any(const std::vector<Address>& addresses, Clock::time_point deadline,
+                       int interrupt_fd = -1);
 
 // resolve() then connect_any(). Name resolution is bounded by the
 // resolver's own time-outs.
-Connection connect_host(const std::string& host, int port, Clock::time_point deadline,
-                        int family = AF_UNSPEC);
+Connection connect_host(const std::string& host, int port, Clock::time_point deadline, int family = AF_UNSPEC,
+                        int interrupt_fd = -1);
 
 }  // namespace netio

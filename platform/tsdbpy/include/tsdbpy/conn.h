@@ -15,6 +15,11 @@
 // reconnected behind the caller's back; to carry on, open a new one:
 //
 //   if (!conn) conn = tsdbpy::conn::get_conn(settings);   // may throw again
+//
+// A connection made with an interrupt descriptor (a netio::Interrupt's, or
+// any descriptor that turns readable) can be abandoned from another thread:
+// once it is readable, the call in progress and every later call fail at
+// once, and the connection is closed and broken.
 
 #include <chrono>
 #include <concepts>
@@ -88,13 +93,18 @@ class Connection {
 
  private:
   friend struct detail::Access;
-  Connection(pg_conn* pg, bool autocommit, std::chrono::milliseconds statement_timeout) noexcept
-      : pg_(pg), autocommit_(autocommit), statement_timeout_(statement_timeout) {}
+  Connection(pg_conn* pg, bool autocommit, std::chrono::milliseconds statement_timeout,
+             int interrupt_fd) noexcept
+      : pg_(pg),
+        autocommit_(autocommit),
+        statement_timeout_(statement_timeout),
+        interrupt_fd_(interrupt_fd) {}
 
   pg_conn* pg_ = nullptr;
-  bool lost_ = false;  // given up on (no answer in time); the handle is gone
+  bool lost_ = false;  // given up on (no answer in time, interrupted); the handle is gone
   bool autocommit_ = true;
   std::chrono::milliseconds statement_timeout_{10000};
+  int interrupt_fd_ = -1;  // not owned
 };
 
 // Opens a connection and creates the schema if the database lacks it.
@@ -113,7 +123,11 @@ class Connection {
 // keyword wins. Defaults unless given: client_encoding UTF8, keepalives on
 // (idle 5 s, interval 2 s, count 3), tcp_user_timeout 10 s.
 //
+// `interrupt_fd` (-1: none) ends connecting, and every later call on the
+// connection, as soon as it turns readable; the caller keeps it open as long
+// as the connection lives.
+//
 // Returns an open connection or throws ConnectError.
-Connection get_conn(const Settings& settings);
+Connection get_conn(const Settings& settings, int interrupt_fd = -1);
 
 }  // namespace tsdbpy::conn

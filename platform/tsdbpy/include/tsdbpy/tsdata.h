@@ -1,6 +1,6 @@
 #pragma once
 
-// Recorded values: (tag, server time stamp, double).
+// Recorded values: (tag, time stamp, double).
 
 #include <chrono>
 #include <span>
@@ -26,6 +26,17 @@ struct Sample {
 // is closed or lost, or the database fails. An empty batch is ok and sends
 // nothing.
 Result write_tsdata(conn::Connection& conn, std::span<const int> tag_ids, std::span<const double> values);
+
+// Stores values[i] for tag_ids[i] at ts[i] (the time the caller took the
+// value, kept to the microsecond, rounded up), all in one statement and one
+// round trip, so that a backlog of many polls goes in few calls. A (tag, ts)
+// pair that is stored already is skipped rather than stored twice: a batch
+// sent again after its answer was lost leaves one copy. Otherwise like the
+// call above: all or nothing, ok false when the lengths differ (nothing is
+// sent), a tag id is unknown, the connection is closed, lost or interrupted,
+// or the database fails; an empty batch is ok and sends nothing.
+Result write_tsdata(conn::Connection& conn, std::span<const TimePoint> ts, std::span<const int> tag_ids,
+                    std::span<const double> values);
 
 // The values of one tag with from <= ts < to, oldest first. Throws
 // tsdbpy::Error when the query fails or the connection is closed.
