@@ -162,7 +162,7 @@ TEST(UATableWindow, StaleValuesAreGreyedWithTheirStatusUntilALiveOneComes) {
     QString shown;
   };
   for (const Step& step : {
-           Step{"a bad status with the last value", "31.5", "Bad (0x80310000)", "31.5"},
+           Step{"a bad status with the last value", "31.5", "BadNoCommunication (0x80310000)", "31.5"},
            Step{"no value at all keeps the last one", "", "no values from the server: TIMEOUT", "31.5"},
            Step{"live again", "32.0", "", "32.0"},
        }) {

@@ -230,7 +230,7 @@ TEST(ViewerSession, ValuesAreStaleWhileTheGroupIsGoneAndStaleOnesAreNotRecorded)
   ASSERT_TRUE(eventually(
       [&] {
         const auto v = seen.last("2:V3.A");
-        return v && !v->live && v->status.starts_with("Bad (0x");
+        return v && !v->live && v->status.starts_with("BadNodeIdUnknown");
       },
       20s));
   servers().serve("V3");
@@ -243,6 +243,26 @@ TEST(ViewerSession, ValuesAreStaleWhileTheGroupIsGoneAndStaleOnesAreNotRecorded)
   }
   EXPECT_EQ(rows_of("2:V3.A").count, live_polls);
   EXPECT_LT(live_polls, static_cast<long>(running.session().counts().polls)) << "some polls were bad";
+}
+
+TEST(ViewerSession, AWriteTheServerRefusesSaysTheServersStatusAndTheRowShowsWhatIsThere) {
+  corvex::GatewayClient gateway("127.0.0.1", servers().opcsim.gateway_port(), 5000ms);
+  const std::string plant = gateway.register_group("V6", {{"A", 1.5}, {"B", 2.0}}, 60min, "session-test");
+  Seen seen;
+  Running running(settings("V6", false), seen);
+  ASSERT_TRUE(eventually([&] { return shows(seen, "2:V6.A", "1.5"); }));
+  gateway.release("V6", plant);  // no plant: the server refuses writes
+  ASSERT_TRUE(eventually([&] {
+    const auto v = seen.last("2:V6.A");
+    return v && !v->live;
+  }));
+  running.session().request_write("2:V6.A", 9.0);
+  ASSERT_TRUE(eventually([&] { return !seen.writes().empty(); }));
+  EXPECT_FALSE(seen.writes().front().ok);
+  EXPECT_EQ(seen.writes().front().reason, "BadNoCommunication (0x80310000)");
+  const auto v = seen.last("2:V6.A");
+  ASSERT_TRUE(v.has_value());
+  EXPECT_EQ(v->text, "1.5");
 }
 
 TEST(ViewerSession, AFrozenDatabaseNeitherStopsNorDelaysPollingAndEveryPollIsRecordedAfterwards) {

@@ -1,12 +1,17 @@
 #include "status_text.h"
 
-#include <cstdio>
-
-#include "hublet/status.h"
-
 namespace varnok::tessaly {
 
+std::string write_failure_reason(const hublet::WriteResult& result) {
+  if (result.status == hublet::HUBLET_STATUS_SERVER_REFUSED)
+    return hublet::server_status_text(result.status_code);
+  return hublet::status_name(result.status);
+}
+
 std::string write_failure_reason(int hublet_status) {
+  const std::uint32_t server = hublet::last_server_status();
+  if (hublet_status == hublet::HUBLET_STATUS_SERVER_REFUSED && server != 0)
+    return hublet::server_status_text(server);
   return hublet::status_name(hublet_status);
 }
 
@@ -15,12 +20,7 @@ std::string poll_failure_reason(int hublet_status) {
 }
 
 std::string value_status_text(std::uint32_t status_code) {
-  const char* severity = is_bad_status(status_code)    ? "Bad"
-                         : (status_code & 0x40000000u) ? "Uncertain"
-                                                       : "Good";
-  char text[32];
-  std::snprintf(text, sizeof text, "%s (0x%08X)", severity, static_cast<unsigned>(status_code));
-  return text;
+  return hublet::server_status_text(status_code);
 }
 
 }  // namespace varnok::tessaly

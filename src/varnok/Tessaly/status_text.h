@@ -2,26 +2,27 @@
 
 // The words the viewer shows for what the server or the client library
 // said: why a write failed, why a value is not live. Each text is built in
-// one function here, so that richer status names replace them in one place.
+// one function here.
 
 #include <cstdint>
 #include <string>
 
+#include "hublet/hublet.h"
+
 namespace varnok::tessaly {
 
-// OPC UA: a status with the severity bit set; such a value is no measurement.
-inline bool is_bad_status(std::uint32_t status_code) noexcept {
-  return (status_code & 0x80000000u) != 0;
-}
+using hublet::is_bad_status;
 
-// Why a write did not happen, from the client library's status.
+// Why a write did not happen: the server's own status when it refused the
+// item ("BadTypeMismatch (0x80740000)"), else the client library's.
+std::string write_failure_reason(const hublet::WriteResult& result);
+// The same for a write call that failed as a whole.
 std::string write_failure_reason(int hublet_status);
 
 // Why a poll brought no values, from the client library's status.
 std::string poll_failure_reason(int hublet_status);
 
-// A value's OPC UA status: "Bad (0x80310000)", "Uncertain (0x40000000)",
-// "Good (0x00000000)".
+// A value's OPC UA status: "BadNoCommunication (0x80310000)".
 std::string value_status_text(std::uint32_t status_code);
 
 }  // namespace varnok::tessaly

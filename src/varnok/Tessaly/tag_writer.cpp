@@ -91,11 +91,23 @@ void TagWriter::run(std::vector<std::pair<std::string, hublet::TagDescriptor>> n
 
 void TagWriter::write(int group, const std::map<std::string, int>& handles, const Pending& pending) {
   const auto it = handles.find(pending.node_id);
-  const int status = it == handles.end() ? static_cast<int>(hublet::HUBLET_STATUS_BAD_HANDLE)
-                                         : hublet_.write_group_values(group, {it->second}, {pending.value});
+  std::string reason;
+  int status = hublet::HUBLET_STATUS_BAD_HANDLE;
+  if (it == handles.end()) {
+    reason = write_failure_reason(status);
+  } else {
+    const auto [call_status, results] =
+        hublet_.write_group_items(group, {it->second}, {hublet::ExactValue{pending.value}});
+    status = call_status;
+    if (call_status < 0 || results.size() != 1) {
+      reason = write_failure_reason(call_status < 0 ? call_status : int{hublet::HUBLET_STATUS_BAD_HANDLE});
+    } else {
+      status = results[0].status;
+      if (status != hublet::HUBLET_STATUS_GOOD) reason = write_failure_reason(results[0]);
+    }
+  }
   const bool ok = status == hublet::HUBLET_STATUS_GOOD;
-  if (report_)
-    report_({pending.node_id, pending.value, ok, ok ? std::string() : write_failure_reason(status)});
+  if (report_) report_({pending.node_id, pending.value, ok, reason});
   if (!server_answered(status) || !read_back_) return;
   const auto [read_status, records] = hublet_.read_group_values(group, {it->second});
   if (read_status >= 0 && records.size() == 1) read_back_(shown_value(pending.node_id, records[0]));

@@ -81,7 +81,9 @@ bool ViewerSession::start_up() {
   for (const auto& record : records) {
     if (record.node_type != hublet::HUBLET_NODETYPE_VARIABLE || !record.is_readable) continue;
     std::string node_id = std::to_string(record.namespace_index) + ":" + record.node_name;
-    descriptors_.push_back({record.data_type, record.namespace_index, record.node_name});
+    // The identifier type as browsed: a string id of digits stays a string.
+    descriptors_.push_back(
+        {record.data_type, record.namespace_index, record.node_name, record.identifier_type});
     if (events_.node_discovered) events_.node_discovered({node_id, record.display_name});
     node_ids_.push_back(std::move(node_id));
   }
