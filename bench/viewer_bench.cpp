@@ -1,8 +1,8 @@
-// The viewer worker's poll-and-record cycle, end to end: read of the whole
-// group from the real opcsim, one data_changed signal per node, and the batch
-// written to a throw-away PostgreSQL (durable settings). The worker runs with
-// a polling period of 0, so cycles follow one another at once; the figure is
-// wall time per cycle.
+// The viewer worker's poll cycle, end to end: read of the whole group from
+// the real opcsim, one data_changed signal per node, and the poll handed to
+// the recorder, whose own thread writes it to a throw-away PostgreSQL
+// (durable settings). The worker runs with a polling period of 0, so cycles
+// follow one another at once; the figure is wall time per cycle.
 
 #include <benchmark/benchmark.h>
 
