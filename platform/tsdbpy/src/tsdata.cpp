@@ -1,11 +1,23 @@
 #include "tsdbpy/tsdata.h"
 
 #include <charconv>
+#include <optional>
 #include <string>
 
 #include "pq.h"
 
 namespace tsdbpy::tsdata {
+
+namespace {
+
+// Why nothing can be stored on `conn`; none when it is open.
+std::optional<Result> closed(const conn::Connection& conn) {
+  if (conn) return std::nullopt;
+  return Result{false,
+                conn.broken() ? "the database connection was lost" : "the database connection is closed"};
+}
+
+}  // namespace
 
 Result write_tsdata(conn::Connection& conn, std::span<const int> tag_ids, std::span<const double> values) {
   // One statement whatever the batch size: the arrays travel in binary form
@@ -18,10 +30,7 @@ Result write_tsdata(conn::Connection& conn, std::span<const int> tag_ids, std::s
                              " tag ids and " + std::to_string(values.size()) + " values"};
   }
   try {
-    if (!conn) {
-      return Result{false,
-                    conn.broken() ? "the database connection was lost" : "the database connection is closed"};
-    }
+    if (auto refused = closed(conn)) return *refused;
     if (tag_ids.empty()) return Result{true, {}};
     detail::Params params;
     params.int4_array(tag_ids);
@@ -55,10 +64,7 @@ Result write_tsdata(conn::Connection& conn, std::span<const TimePoint> ts, std::
                              " tag ids and " + std::to_string(values.size()) + " values"};
   }
   try {
-    if (!conn) {
-      return Result{false,
-                    conn.broken() ? "the database connection was lost" : "the database connection is closed"};
-    }
+    if (auto refused = closed(conn)) return *refused;
     if (tag_ids.empty()) return Result{true, {}};
     detail::Params params;
     params.timestamptz_array(ts);
