@@ -78,10 +78,12 @@ test("SIGKILL: the group turns BadNoCommunication within the plant's lease, and 
     const lastGood = subscription.seen[runCount].findLast((dv) => dv.statusCode.name === "Good");
     assert.equal(notified.value.value, lastGood.value.value, "the last RunCount is kept");
     assertAll(await readGroup(group), NO_COMMUNICATION);
-    // The project's own client refuses to show a value too.
+    // The project's own client shows the kept value with its status, and fails.
     await assert.rejects(
       promisify(execFile)(bin("varnok-ua"), [sim.endpoint, "read", `2:${group}.RunCount`], { timeout: 20000 }),
-      (err) => err.code === 1 && /status 0x80310000/.test(err.stderr),
+      (err) =>
+        err.code === 1 &&
+        err.stdout === `ns=2;s=${group}.RunCount\t${lastGood.value.value.toFixed(1)}\tBadNoCommunication (0x80310000)\n`,
     );
 
     plant = startSiso(group);
