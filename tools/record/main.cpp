@@ -32,12 +32,12 @@ using varnok::tessaly::SessionEnd;
 using varnok::tessaly::ViewerSession;
 
 struct Options {
-  std::string endpoint = varnok::defaults::opcua_endpoint();
+  std::string endpoint;
   std::string group = "S1";
   int period_ms = 1000;
   double seconds = 0;  // 0: until a signal
-  std::string db_host{varnok::defaults::kHost};
-  int db_port = varnok::defaults::kDatabasePort;
+  std::string db_host;
+  int db_port = 0;
   bool no_db = false;
 };
 
@@ -87,6 +87,14 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   Options options;
+  try {
+    const varnok::defaults::Addresses where = varnok::defaults::addresses();
+    options.endpoint = varnok::defaults::opcua_endpoint(where);
+    options.db_host = where.host;
+    options.db_port = where.db_port;
+  } catch (const std::exception& e) {
+    return varnok::report("varnok-record", e);
+  }
   CLI::App cli{
       "Records one group's values into the time-series database, like the viewer, without a window."};
   cli.add_option("--endpoint", options.endpoint, "OPC UA endpoint")->capture_default_str();

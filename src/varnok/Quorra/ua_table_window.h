@@ -32,7 +32,8 @@ class UATableWindow : public QWidget {
   ~UATableWindow() override;
 
   struct ViewerSettings {
-    QString endpoint = QString::fromStdString(defaults::opcua_endpoint());
+    QString endpoint =
+        QString::fromStdString(defaults::opcua_endpoint(defaults::kHost, defaults::kOpcUaPort));
     int name_space_index = 2;
     QString identifier = QStringLiteral("Demo");
     int sub_interval = 1000;

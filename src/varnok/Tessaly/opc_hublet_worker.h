@@ -24,7 +24,8 @@ class OPCHubletWorker final : public QThread {
 
  public:
   struct Settings {
-    QString endpoint = QString::fromStdString(defaults::opcua_endpoint());
+    QString endpoint =
+        QString::fromStdString(defaults::opcua_endpoint(defaults::kHost, defaults::kOpcUaPort));
     int parent_namespace_index = 2;
     QString parent_node_name = QStringLiteral("Demo");
     int sub_interval = 1000;  // ms: subscription interval and polling period

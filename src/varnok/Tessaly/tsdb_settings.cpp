@@ -4,11 +4,14 @@
 
 namespace varnok::tessaly {
 
-tsdbpy::conn::Settings default_tsdb_settings() {
+tsdbpy::conn::Settings default_tsdb_settings(const defaults::Addresses& where) {
   using namespace varnok::defaults;
-  return {{"host", std::string(kHost)},           {"port", kDatabasePort},
-          {"user", std::string(kDatabaseUser)},   {"password", std::string(kDatabasePassword)},
-          {"dbname", std::string(kDatabaseName)}, {"autocommit", true}};
+  return {{"host", where.host},
+          {"port", where.db_port},
+          {"user", std::string(kDatabaseUser)},
+          {"password", std::string(kDatabasePassword)},
+          {"dbname", std::string(kDatabaseName)},
+          {"autocommit", true}};
 }
 
 tsdbpy::conn::Settings recorder_tsdb_settings(const tsdbpy::conn::Settings& settings) {

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "tsdbpy/conn.h"
+#include "varnok/defaults.h"
 
 namespace varnok::tessaly {
 
-// The local database the services script starts: the viewer's, the
-// recorder's and the launcher's default.
-tsdbpy::conn::Settings default_tsdb_settings();
+// The database the services script starts on `where`'s host and database
+// port: the viewer's, the recorder's and the launcher's default.
+tsdbpy::conn::Settings default_tsdb_settings(const defaults::Addresses& where = {});
 
 // `settings` with the recorder's short time-outs in front (a later setting
 // of the same keyword wins, so the caller's own stay): connecting 3 s, a

@@ -37,7 +37,7 @@
 namespace varnok::tessaly {
 
 struct SessionSettings {
-  std::string endpoint = defaults::opcua_endpoint();
+  std::string endpoint = defaults::opcua_endpoint(defaults::kHost, defaults::kOpcUaPort);
   int parent_namespace_index = 2;
   std::string parent_node_name = "Demo";
   std::chrono::milliseconds period{1000};          // from the start of one read to the next; 0: back to back

@@ -31,9 +31,17 @@ std::string one_line(const std::string& text) {
 
 }  // namespace
 
-tsdbpy::conn::Settings ProbeSettings::default_database_settings() {
-  tsdbpy::conn::Settings settings = tessaly::default_tsdb_settings();
+tsdbpy::conn::Settings ProbeSettings::default_database_settings(const defaults::Addresses& where) {
+  tsdbpy::conn::Settings settings = tessaly::default_tsdb_settings(where);
   settings.emplace_back("connect_timeout", 2.0);
+  return settings;
+}
+
+ProbeSettings ProbeSettings::at(const defaults::Addresses& where) {
+  ProbeSettings settings;
+  settings.host = where.host;
+  settings.opc_ports = {where.opcua_port, where.gateway_port};
+  settings.database = default_database_settings(where);
   return settings;
 }
 

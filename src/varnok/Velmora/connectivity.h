@@ -12,15 +12,16 @@
 
 namespace varnok::velmora {
 
-// What the probes try. The defaults are the launcher's fixed values; tests
-// point them at throw-away servers.
+// What the probes try: by default the services at the default addresses;
+// the launcher passes the addresses it was given, tests throw-away servers.
 struct ProbeSettings {
   std::string host{defaults::kHost};
   std::vector<int> opc_ports = {defaults::kOpcUaPort, defaults::kGatewayPort};  // OPC UA, then the gateway
   std::chrono::milliseconds port_timeout{2000};
   tsdbpy::conn::Settings database = default_database_settings();
 
-  static tsdbpy::conn::Settings default_database_settings();
+  static tsdbpy::conn::Settings default_database_settings(const defaults::Addresses& where = {});
+  static ProbeSettings at(const defaults::Addresses& where);
 };
 
 // True when a TCP connection over IPv4 to (host, port) succeeds within

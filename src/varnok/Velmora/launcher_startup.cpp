@@ -4,6 +4,7 @@
 
 #include "app_icon.h"
 #include "orvane_simulator_widget.h"
+#include "tsdb_settings.h"
 
 namespace varnok::velmora {
 
@@ -37,6 +38,18 @@ bool continue_without_database(const QIcon& icon, const ModalExec& exec_modal) {
 }
 
 }  // namespace
+
+StartupOptions StartupOptions::at(const defaults::Addresses& where) {
+  StartupOptions options;
+  options.probes = ProbeSettings::at(where);
+  const QString host = QString::fromStdString(where.host);
+  options.window.grpc_server_ip = host;
+  options.window.grpc_server_port = where.gateway_port;
+  options.window.opc_ua_server_ip = host;
+  options.window.opc_ua_server_port = where.opcua_port;
+  options.window.viewer_tsdb_settings = tessaly::default_tsdb_settings(where);
+  return options;
+}
 
 int run_launcher(QApplication& app, const StartupOptions& options) {
   const QIcon icon = application_icon();

@@ -10,6 +10,9 @@ namespace varnok::velmora {
 struct StartupOptions {
   ProbeSettings probes;
   WindowOptions window;
+
+  // The probes, the window, its viewer and its recorder all on `where`.
+  static StartupOptions at(const defaults::Addresses& where);
 };
 
 // Everything main() does once the application object exists: the icon, the

@@ -58,9 +58,15 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   const std::string program = std::filesystem::path(argv[0]).filename().string();
-  int port = varnok::defaults::kGatewayPort;
+  varnok::defaults::Addresses where;
+  try {
+    where = varnok::defaults::addresses();
+  } catch (const std::exception& e) {
+    return varnok::report(program, e);
+  }
+  int port = where.gateway_port;
   std::string group = VARNOK_DEFAULT_GROUP;
-  std::string host{varnok::defaults::kHost};
+  std::string host = where.host;
   double speed = 1.0;
 
   CLI::App app{std::string("Runs the plant model ") + VARNOK_OBJECT_NAME + " on the OPC gateway."};

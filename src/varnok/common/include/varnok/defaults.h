@@ -1,10 +1,17 @@
 #pragma once
 
 // The addresses and database settings every program and window starts from.
-// scripts/services starts the services on these same ports.
+// scripts/services starts the services on these same ports, and both follow
+// the same environment variables, so that a user who moves the services
+// moves every program with them.
 
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+
+#include "varnok/errors.h"
+#include "varnok/number_text.h"
 
 namespace varnok::defaults {
 
@@ -19,8 +26,52 @@ inline constexpr std::string_view kDatabaseName = "tsdb_simulation";
 inline constexpr std::string_view kDatabaseUser = "postgres";
 inline constexpr std::string_view kDatabasePassword = "plok9876";
 
-inline std::string opcua_endpoint(std::string_view host = kHost, int port = kOpcUaPort) {
+inline constexpr const char* kHostVariable = "VARNOK_HOST";
+inline constexpr const char* kOpcUaPortVariable = "VARNOK_OPCUA_PORT";
+inline constexpr const char* kGatewayPortVariable = "VARNOK_GATEWAY_PORT";
+inline constexpr const char* kDatabasePortVariable = "VARNOK_DB_PORT";
+
+// Where the services are: the constants above unless the environment says
+// otherwise. The host serves all three, as scripts/services starts them.
+struct Addresses {
+  std::string host{kHost};
+  int opcua_port = kOpcUaPort;
+  int gateway_port = kGatewayPort;
+  int db_port = kDatabasePort;
+};
+
+namespace detail {
+
+inline int port_from_environment(const char* variable, int fallback) {
+  const char* text = std::getenv(variable);
+  if (text == nullptr || *text == '\0') return fallback;
+  const auto port = parse_whole_number(text);
+  if (!port || *port < 1 || *port > 65535) {
+    throw UsageError(std::string(variable) + ": invalid port \"" + text + "\" (expected 1..65535)");
+  }
+  return static_cast<int>(*port);
+}
+
+}  // namespace detail
+
+// Reads VARNOK_HOST, VARNOK_OPCUA_PORT, VARNOK_GATEWAY_PORT and
+// VARNOK_DB_PORT; unset or empty ones keep their default. Throws UsageError
+// naming the variable when a port is not 1..65535.
+inline Addresses addresses() {
+  Addresses out;
+  if (const char* host = std::getenv(kHostVariable); host != nullptr && *host != '\0') out.host = host;
+  out.opcua_port = detail::port_from_environment(kOpcUaPortVariable, kOpcUaPort);
+  out.gateway_port = detail::port_from_environment(kGatewayPortVariable, kGatewayPort);
+  out.db_port = detail::port_from_environment(kDatabasePortVariable, kDatabasePort);
+  return out;
+}
+
+inline std::string opcua_endpoint(std::string_view host, int port) {
   return "opc.tcp://" + std::string(host) + ":" + std::to_string(port);
+}
+
+inline std::string opcua_endpoint(const Addresses& where) {
+  return opcua_endpoint(where.host, where.opcua_port);
 }
 
 }  // namespace varnok::defaults
