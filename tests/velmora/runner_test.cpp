@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QStatusBar>
 #include <cmath>
 #include <cstdlib>
 #include <thread>
@@ -170,25 +172,60 @@ class Idle final : public corvex::Simulink {
   void task() override {}
 };
 
-TEST_F(RunningProcesses, AGroupServedByAnotherPlantEndsTheWaitForACycleWithoutFreezing) {
+QString status_line(const OrvaneSimulatorWidget& window) {
+  return window.statusBar()->currentMessage();
+}
+
+TEST_F(RunningProcesses, AGroupServedByAnotherPlantIsNamedWhileWaitingAndStopEndsTheWait) {
   corvex::SimulinkOPCGateTask holder("localhost", opcsim_->gateway_port(), std::make_shared<Idle>(), "CB2");
   std::thread holding([&] { holder.run(); });
   ASSERT_TRUE(qt_wait_until([&] { return holder.get_done_count() > 0; }, 10000));
+  const QString held =
+      QStringLiteral("group \"CB2\" is served by another task (client \"velmora_runner_test pid %1\")")
+          .arg(QCoreApplication::applicationPid());
 
   WindowOptions o = options();
   o.first_cycle_limit = 1500ms;
   OrvaneSimulatorWidget window(o);
   select_fixture(window, "Counter", "CB2");
-  const auto t0 = std::chrono::steady_clock::now();
   window.start_process();
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s) << "START waited for the first cycle";
+  EXPECT_TRUE(qt_wait_until([&] { return status_line(window).contains(held); }, 5000))
+      << status_line(window).toStdString();
+  EXPECT_TRUE(status_line(window).startsWith("Waiting for the first cycle ("))
+      << status_line(window).toStdString();
+  window.stop_btn->click();
+  EXPECT_FALSE(window.worker_thread()->isRunning()) << "STOP ends the wait";
+  EXPECT_EQ(status_line(window), "Stopped.");
+  EXPECT_TRUE(modals.shown().empty());
+  EXPECT_EQ(controls_of(window), kSelected);
+
+  // Left to wait, the box names the holder and what to do.
+  window.start_process();
   ASSERT_TRUE(qt_wait_until([&] { return !modals.shown().empty(); }, 5000));
   EXPECT_EQ(modals.shown()[0].title, "No first cycle");
+  EXPECT_TRUE(modals.shown()[0].text.contains("The last cause seen: " + held))
+      << modals.shown()[0].text.toStdString();
+  EXPECT_TRUE(modals.shown()[0].text.contains("choose another OPC Tag Group"));
   EXPECT_FALSE(window.worker_thread()->isRunning());
   EXPECT_EQ(window.ua_widget->worker(), nullptr);
   EXPECT_EQ(controls_of(window), kSelected);
   holder.stop();
   holding.join();
+}
+
+TEST_F(RunningProcesses, AGatewayThatCannotBeReachedIsNamedByItsAddress) {
+  WindowOptions o = options();
+  o.grpc_server_port = testing::closed_port();
+  o.first_cycle_limit = 1500ms;
+  OrvaneSimulatorWidget window(o);
+  select_fixture(window, "Counter", "CB3");
+  window.start_process();
+  const QString address = QStringLiteral("localhost:%1").arg(o.grpc_server_port);
+  EXPECT_TRUE(qt_wait_until([&] { return status_line(window).contains(address); }, 5000))
+      << status_line(window).toStdString();
+  ASSERT_TRUE(qt_wait_until([&] { return !modals.shown().empty(); }, 5000));
+  EXPECT_TRUE(modals.shown()[0].text.contains(address)) << modals.shown()[0].text.toStdString();
+  EXPECT_TRUE(modals.shown()[0].text.contains("Check that the OPC gateway is running"));
 }
 
 TEST_F(RunningProcesses, ATaskThatEndsByItselfLeavesTheWindowStopped) {

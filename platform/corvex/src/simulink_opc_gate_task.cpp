@@ -84,11 +84,22 @@ bool SimulinkOPCGateTask::wait_until(Clock::time_point deadline) {
   return !stop_requested_.load();
 }
 
+Task::Waiting SimulinkOPCGateTask::waiting() const {
+  std::lock_guard lock(waiting_mutex_);
+  return waiting_;
+}
+
+void SimulinkOPCGateTask::set_waiting(Waiting waiting) {
+  std::lock_guard lock(waiting_mutex_);
+  waiting_ = std::move(waiting);
+}
+
 bool SimulinkOPCGateTask::ensure_registered(bool& reported_outage) {
   if (!session_.empty()) return true;
   try {
     session_ =
         client_->register_group(group_tag_, snapshot(simulator_->get_data()), options_.lease, client_name());
+    set_waiting({});
     say("Group " + group_tag_ + " registered on gateway " + client_->target() + " (" +
         std::to_string(simulator_->get_data().size()) + " tags)");
     reported_outage = false;
@@ -99,6 +110,10 @@ bool SimulinkOPCGateTask::ensure_registered(bool& reported_outage) {
     if (e.kind() == GatewayError::Kind::kInvalid) {
       throw GatewayError(e.kind(), "gateway refused group " + group_tag_ + ": " + e.what());
     }
+    if (stop_requested_.load()) return false;
+    set_waiting({e.kind() == GatewayError::Kind::kRefused ? Waiting::Cause::kGroupHeld
+                                                          : Waiting::Cause::kGatewayUnreachable,
+                 e.what()});
     if (!reported_outage && !stop_requested_.load()) {
       say("Gateway: " + std::string(e.what()) + "; retrying every " +
           std::to_string(options_.retry_interval.count()) + " ms");

@@ -11,6 +11,8 @@ FirstCycleWatch::FirstCycleWatch(std::chrono::milliseconds interval, std::chrono
 
 void FirstCycleWatch::watch(std::shared_ptr<corvex::Task> task) {
   task_ = std::move(task);
+  last_cause_ = {};
+  current_cause_ = {};
   elapsed_.start();
   timer_.start();
 }
@@ -25,9 +27,16 @@ void FirstCycleWatch::poll() {
   if (task_->get_done_count() > 0) {
     cancel();
     emit reached();
-  } else if (elapsed_.elapsed() >= limit_.count()) {
+    return;
+  }
+  // A cause once seen stays the last one until the task names another.
+  current_cause_ = task_->waiting();
+  if (current_cause_.cause != corvex::Task::Waiting::Cause::kNone) last_cause_ = current_cause_;
+  if (elapsed_.elapsed() >= limit_.count()) {
     cancel();
     emit timed_out();
+  } else {
+    emit waiting(elapsed_.elapsed());
   }
 }
 

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QVBoxLayout>
 #include <iostream>
 
@@ -47,6 +48,7 @@ OrvaneSimulatorWidget::OrvaneSimulatorWidget(WindowOptions options, QWidget* par
   if (options_.viewer_tsdb_settings) ua_widget->set_tsdb_settings(*options_.viewer_tsdb_settings);
   connect(&first_cycle_, &FirstCycleWatch::reached, this, &OrvaneSimulatorWidget::start_viewer);
   connect(&first_cycle_, &FirstCycleWatch::timed_out, this, &OrvaneSimulatorWidget::on_first_cycle_missed);
+  connect(&first_cycle_, &FirstCycleWatch::waiting, this, &OrvaneSimulatorWidget::on_first_cycle_waiting);
 }
 
 OrvaneSimulatorWidget::~OrvaneSimulatorWidget() {
@@ -119,6 +121,7 @@ void OrvaneSimulatorWidget::build_ui() {
   central_layout->addWidget(groupBox_1);
   central_layout->addWidget(groupBox_3);
   setCentralWidget(central);
+  statusBar()->setObjectName(QStringLiteral("statusbar"));
 }
 
 void OrvaneSimulatorWidget::set_state(State state) {
@@ -211,7 +214,10 @@ void OrvaneSimulatorWidget::start_process() {
   if (!thread->isRunning()) return;
 
   set_state(State::Running);
-  if (ua_widget->worker() == nullptr) first_cycle_.watch(task);
+  if (ua_widget->worker() == nullptr) {
+    statusBar()->showMessage(QStringLiteral("Waiting for the first cycle…"));
+    first_cycle_.watch(task);
+  }
 }
 
 void OrvaneSimulatorWidget::close_process() {
@@ -222,6 +228,7 @@ void OrvaneSimulatorWidget::close_process() {
   thread->task->stop();
   thread->wait();
   set_state(stopped_state());
+  statusBar()->showMessage(QStringLiteral("Stopped."));
 }
 
 void OrvaneSimulatorWidget::start_viewer() {
@@ -230,17 +237,33 @@ void OrvaneSimulatorWidget::start_viewer() {
                       QString::number(options_.opc_ua_server_port);
   settings.name_space_index = 2;
   settings.identifier = without_trailing_space(lineEdit_groupName->text());
+  statusBar()->showMessage(QStringLiteral("Running on group %1.").arg(settings.identifier));
   ua_widget->start_opcua(settings);
 }
 
+void OrvaneSimulatorWidget::on_first_cycle_waiting(qint64 elapsed_ms) {
+  QString text = QStringLiteral("Waiting for the first cycle (%1 s)").arg(elapsed_ms / 1000);
+  const corvex::Task::Waiting& cause = first_cycle_.current_cause();
+  text +=
+      cause.text.empty() ? QStringLiteral("…") : QStringLiteral(": ") + QString::fromStdString(cause.text);
+  statusBar()->showMessage(text);
+}
+
 void OrvaneSimulatorWidget::on_first_cycle_missed() {
+  using Cause = corvex::Task::Waiting::Cause;
+  const corvex::Task::Waiting cause = first_cycle_.last_cause();
   close_process();
-  report(
-      QStringLiteral("No first cycle"),
-      QStringLiteral("The process completed no cycle within %1 s, so it was stopped and the viewer was not "
-                     "started. Check that the OPC gateway is running and its address (Modify SimServer).")
-          .arg(static_cast<double>(first_cycle_.limit().count()) / 1000.0),
-      true);
+  QString text = QStringLiteral(
+                     "The process completed no cycle within %1 s, so it was stopped and the viewer was not "
+                     "started. ")
+                     .arg(static_cast<double>(first_cycle_.limit().count()) / 1000.0);
+  if (cause.cause != Cause::kNone)
+    text += QStringLiteral("The last cause seen: %1. ").arg(QString::fromStdString(cause.text));
+  text += cause.cause == Cause::kGroupHeld
+              ? QStringLiteral("Stop the task that serves the group, or choose another OPC Tag Group.")
+              : QStringLiteral("Check that the OPC gateway is running and its address (Modify SimServer).");
+  statusBar()->showMessage(QStringLiteral("No first cycle."));
+  report(QStringLiteral("No first cycle"), text, true);
 }
 
 void OrvaneSimulatorWidget::on_worker_finished() {

@@ -81,6 +81,7 @@ class OrvaneSimulatorWidget final : public QMainWindow {
   State stopped_state() const;
   void start_viewer();
   void on_first_cycle_missed();
+  void on_first_cycle_waiting(qint64 elapsed_ms);
   void on_worker_finished();
   int show_message(QMessageBox& box);
   void report(const QString& title, const QString& text, bool critical);

@@ -53,6 +53,9 @@ class SimulinkOPCGateTask final : public Task {
   void run() override;
   void stop() override;
   std::int64_t get_done_count() const override { return done_count_.load(); }
+  // Set while the gateway refuses the group or cannot be reached; cleared
+  // once the group is registered.
+  Waiting waiting() const override;
 
   const std::string& group_tag() const noexcept { return group_tag_; }
   const std::string& server_address() const noexcept { return server_address_; }
@@ -62,6 +65,7 @@ class SimulinkOPCGateTask final : public Task {
   bool wait_until(std::chrono::steady_clock::time_point deadline);  // false when stopped
   bool ensure_registered(bool& reported_outage);
   void run_period();
+  void set_waiting(Waiting waiting);
 
   std::string server_address_;
   int port_;
@@ -73,6 +77,8 @@ class SimulinkOPCGateTask final : public Task {
 
   std::atomic<bool> stop_requested_{false};
   std::atomic<std::int64_t> done_count_{0};
+  mutable std::mutex waiting_mutex_;
+  Waiting waiting_;
   std::mutex wake_mutex_;
   std::condition_variable wake_;
 };
