@@ -94,13 +94,25 @@ TEST(UATableWindow, DoubleClickOnAValueAsksAndSendsTheTypedText) {
   EXPECT_EQ(writes[0][0].toString(), "2:T1.CV1");
   EXPECT_EQ(writes[0][1].toString(), "3.5");
 
-  for (const std::optional<QString>& nothing : {std::optional<QString>("  "), std::optional<QString>("")}) {
-    answer = nothing;
+  // What is not written says so in the window.
+  const struct {
+    const char* typed;
+    const char* shown;
+  } refused[] = {{"  ", "T1.CV1 not written: no value was entered"},
+                 {"", "T1.CV1 not written: no value was entered"},
+                 {"abc", "T1.CV1 not written: not a number: abc"},
+                 {"0x10", "T1.CV1 not written: not a number: 0x10"}};
+  for (const auto& c : refused) {
+    window.status_line()->clear();
+    answer = QString(c.typed);
     window.on_cell_double_clicked(0, 1);
+    EXPECT_EQ(window.status_line()->text(), c.shown) << '"' << c.typed << '"';
   }
-  answer.reset();  // cancelled
+  window.status_line()->clear();
+  answer.reset();  // cancelled: nothing to say
   window.on_cell_double_clicked(0, 1);
-  EXPECT_EQ(writes.count(), 1);
+  EXPECT_EQ(window.status_line()->text(), "");
+  EXPECT_EQ(writes.count(), 3);  // 3.5, abc and 0x10 reached the worker, which refused the last two
 }
 
 TEST(UATableWindow, CopyPutsTheCellTextOnTheClipboard) {

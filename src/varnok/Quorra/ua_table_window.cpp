@@ -131,7 +131,14 @@ void UATableWindow::on_cell_double_clicked(int row, int col) {
   const std::optional<QString> entered = ask_text_(
       this, QStringLiteral("Modify Value"),
       QStringLiteral("Please enter a new value (Current: ") + current + QStringLiteral("):"), current);
-  if (entered && !entered->trimmed().isEmpty() && worker_) emit worker_->write_request(node_id, *entered);
+  if (!entered) return;  // cancelled
+  if (entered->trimmed().isEmpty()) {
+    on_write_finished(node_id, false, QStringLiteral("no value was entered"));
+  } else if (!worker_) {
+    on_write_finished(node_id, false, QStringLiteral("the viewer is not connected to a server"));
+  } else {
+    emit worker_->write_request(node_id, *entered);
+  }
 }
 
 void UATableWindow::on_table_context_menu(const QPoint& pos) {
