@@ -84,8 +84,29 @@ TEST_F(LauncherWindow, TheCatalogueListsTheBuiltInPlantsThenTheDescriptorsBelowT
   const SelectItemDialog dialog;
   ASSERT_EQ(dialog.tableWidget->rowCount(), 7);
   EXPECT_EQ(dialog.tableWidget->item(6, 1)->text(), "Plant");
-  EXPECT_EQ(dialog.tableWidget->item(6, 3)->text(),
+  EXPECT_EQ(dialog.tableWidget->item(6, SelectItemDialog::kGroupColumn)->text(), "P1");
+  EXPECT_EQ(dialog.tableWidget->item(6, SelectItemDialog::kDirectoryColumn)->text(),
             QString::fromStdString((cwd.path() / "mine/process").string()));
+}
+
+TEST_F(LauncherWindow, TheCatalogueShowsEveryEntryOnOneReadableLineWithItsWholeTextOnHover) {
+  cwd.write("mine/process/info.yaml",
+            "file: plant.py\nobject: Plant\ndefaultGroup: P1\ndescription: " + std::string(300, 'd') + "\n");
+  SelectItemDialog dialog;
+  dialog.show();
+  QTableWidget* table = dialog.tableWidget;
+  for (int column = 0; column < table->columnCount(); ++column) {
+    EXPECT_FALSE(table->horizontalHeaderItem(column)->text().isEmpty()) << "column " << column;
+  }
+  const int line = table->fontMetrics().height();
+  for (int row = 0; row < table->rowCount(); ++row) {
+    EXPECT_LT(table->rowHeight(row), 2 * line) << "row " << row << " is more than one line";
+    for (int column = 0; column < table->columnCount(); ++column) {
+      EXPECT_EQ(table->item(row, column)->toolTip(), table->item(row, column)->text());
+    }
+  }
+  EXPECT_GE(table->viewport()->height(), 7 * table->rowHeight(0)) << "every one of the 7 rows in view";
+  EXPECT_GT(table->columnWidth(SelectItemDialog::kDescriptionColumn), 200);
 }
 
 TEST_F(LauncherWindow, OkCopiesTheCurrentRowCancelChangesNothingOkWithoutARowDisablesStart) {
@@ -104,6 +125,10 @@ TEST_F(LauncherWindow, OkCopiesTheCurrentRowCancelChangesNothingOkWithoutARowDis
   EXPECT_EQ(fields, (QStringList{"plant", "Plant", "P1", "Mine",
                                  QString::fromStdString((cwd.path() / "process").string())}));
   EXPECT_EQ(controls_of(window), (std::vector<bool>{true, false, true, true, true}));
+  for (QLineEdit* edit : {window.lineEdit_processDetail, window.lineEdit_moduleDir}) {
+    EXPECT_EQ(edit->cursorPosition(), 0) << "the start of the text in view";
+    EXPECT_EQ(edit->toolTip(), edit->text());
+  }
 
   modals.then(choose_row(-1));
   window.load_action->trigger();

@@ -149,8 +149,13 @@ void OrvaneSimulatorWidget::show_dialog() {
   lineEdit_moduleName->setText(QString::fromStdString(item->module_name));
   lineEdit_objectName->setText(QString::fromStdString(item->object_name));
   lineEdit_groupName->setText(QString::fromStdString(item->default_group));
-  lineEdit_processDetail->setText(QString::fromStdString(item->description));
-  lineEdit_moduleDir->setText(QString::fromStdString(item->import_dir));
+  // Long texts show their start, and the whole on hover.
+  for (const auto& [edit, text] : {std::pair{lineEdit_processDetail, &item->description},
+                                   std::pair{lineEdit_moduleDir, &item->import_dir}}) {
+    edit->setText(QString::fromStdString(*text));
+    edit->setCursorPosition(0);
+    edit->setToolTip(edit->text());
+  }
 }
 
 void OrvaneSimulatorWidget::show_server_dialog() {

@@ -12,9 +12,15 @@ namespace varnok::velmora {
 
 namespace {
 
+// The whole text is on hover, for cells cut at the column's width.
 QTableWidgetItem* text_item(const std::string& text) {
-  return new QTableWidgetItem(QString::fromStdString(text));
+  auto* item = new QTableWidgetItem(QString::fromStdString(text));
+  item->setToolTip(item->text());
+  return item;
 }
+
+constexpr int kRowsShown = 8;
+constexpr int kDirectoryWidth = 220;
 
 }  // namespace
 
@@ -25,28 +31,42 @@ SelectItemDialog::SelectItemDialog(QWidget* parent)
       process_list(builtin_processes()),
       buttonBox(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this)),
       layout(new QVBoxLayout) {
-  resize(500, 400);
+  setWindowTitle(QStringLiteral("Load process"));
   tableWidget->setObjectName(QStringLiteral("tableWidget"));
   tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  tableWidget->setWordWrap(true);
-  tableWidget->setColumnCount(4);
+  tableWidget->setWordWrap(false);
+  tableWidget->setTextElideMode(Qt::ElideRight);
+  tableWidget->setColumnCount(kColumnCount);
   tableWidget->setHorizontalHeaderLabels({QStringLiteral("Module"), QStringLiteral("Object"),
-                                          QStringLiteral("Description"), QStringLiteral("Directory")});
+                                          QStringLiteral("Default group"), QStringLiteral("Description"),
+                                          QStringLiteral("Directory")});
   tableWidget->setSelectionBehavior(QAbstractItemView::SelectRows);
+  tableWidget->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  tableWidget->verticalHeader()->setDefaultSectionSize(tableWidget->fontMetrics().height() + 8);
 
   load_process();
 
   tableWidget->setRowCount(static_cast<int>(process_list.size()));
   for (int row = 0; row < tableWidget->rowCount(); ++row) {
     const ProcessEntry& entry = process_list[static_cast<std::size_t>(row)];
-    tableWidget->setItem(row, 0, text_item(entry.module_name));
-    tableWidget->setItem(row, 1, text_item(entry.object_name));
-    tableWidget->setItem(row, 2, text_item(entry.description));
-    tableWidget->setItem(row, 3, text_item(entry.import_dir));
-    tableWidget->resizeRowToContents(row);
+    tableWidget->setItem(row, kModuleColumn, text_item(entry.module_name));
+    tableWidget->setItem(row, kObjectColumn, text_item(entry.object_name));
+    tableWidget->setItem(row, kGroupColumn, text_item(entry.default_group));
+    tableWidget->setItem(row, kDescriptionColumn, text_item(entry.description));
+    tableWidget->setItem(row, kDirectoryColumn, text_item(entry.import_dir));
   }
-  tableWidget->resizeColumnsToContents();
-  tableWidget->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+  QHeaderView* header = tableWidget->horizontalHeader();
+  for (const int column : {kModuleColumn, kObjectColumn, kGroupColumn}) {
+    header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+  }
+  header->setSectionResizeMode(kDescriptionColumn, QHeaderView::Stretch);
+  header->setSectionResizeMode(kDirectoryColumn, QHeaderView::Interactive);
+  tableWidget->setColumnWidth(kDirectoryColumn, kDirectoryWidth);
+  // About eight rows without scrolling: the header, the rows, the frame.
+  tableWidget->setMinimumHeight(header->sizeHint().height() +
+                                kRowsShown * tableWidget->verticalHeader()->defaultSectionSize() +
+                                2 * tableWidget->frameWidth());
+  resize(1000, sizeHint().height());
 
   connect(buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);

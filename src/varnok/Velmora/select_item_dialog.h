@@ -27,6 +27,15 @@ class SelectItemDialog final : public QDialog {
   // The entry of the table's current row; none without a current row.
   std::optional<ProcessEntry> get_selected_item() const;
 
+  enum Column {
+    kModuleColumn,
+    kObjectColumn,
+    kGroupColumn,
+    kDescriptionColumn,
+    kDirectoryColumn,
+    kColumnCount
+  };
+
   QLabel* label;
   QTableWidget* tableWidget;
   std::vector<ProcessEntry> process_list;
