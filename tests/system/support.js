@@ -34,8 +34,8 @@ const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const children = new Set();
 
 // A built program as a child process with its output collected.
-function startProgram(name, args) {
-  const child = spawn(bin(name), args, { stdio: ["ignore", "pipe", "pipe"] });
+function startProgram(name, args, { env = process.env } = {}) {
+  const child = spawn(bin(name), args, { stdio: ["ignore", "pipe", "pipe"], env });
   children.add(child);
   child.once("exit", () => children.delete(child));
   child.output = "";

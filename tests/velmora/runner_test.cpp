@@ -12,6 +12,7 @@
 
 #include "OPCGatePy/opc_calc_task.h"
 #include "corvex/simulink_opc_gate_task.h"
+#include "launcher_startup.h"
 #include "opcsim_process.h"
 #include "orvane_simulator_widget.h"
 #include "qt_wait.h"
@@ -134,6 +135,36 @@ TEST_F(RunningProcesses, TheSISOPlantRunsIsViewedStopsAndStartsAfreshUnderTheSam
       count_of(text, "Connect to OPC Server localhost:" + std::to_string(opcsim_->gateway_port()) + "\n"), 2);
   EXPECT_EQ(count_of(text, "task started.\n"), 2);
   EXPECT_EQ(count_of(text, "task stopped.\n"), 2);
+}
+
+// As a user whose services run elsewhere sets the environment: the probes,
+// the task and the viewer all go there, the recorder to the database port.
+TEST_F(RunningProcesses, TheEnvironmentsAddressesReachTheProbesTheTaskAndTheViewer) {
+  const int db_port = testing::closed_port();
+  const std::pair<const char*, int> variables[] = {{"VARNOK_OPCUA_PORT", opcsim_->opcua_port()},
+                                                   {"VARNOK_GATEWAY_PORT", opcsim_->gateway_port()},
+                                                   {"VARNOK_DB_PORT", db_port}};
+  for (const auto& [name, port] : variables) setenv(name, std::to_string(port).c_str(), 1);
+  StartupOptions startup = StartupOptions::at(defaults::addresses());
+  for (const auto& [name, port] : variables) unsetenv(name);
+
+  EXPECT_TRUE(check_opcgate_connection(startup.probes));
+  ASSERT_TRUE(startup.window.viewer_tsdb_settings.has_value());
+  EXPECT_TRUE(std::any_of(
+      startup.window.viewer_tsdb_settings->begin(), startup.window.viewer_tsdb_settings->end(),
+      [&](const tsdbpy::conn::Setting& s) { return s.key == "port" && s.value == std::to_string(db_port); }));
+  startup.window.exec_modal = modals.exec();
+  startup.window.viewer_tsdb_settings = tsdbpy::conn::Settings{};  // record nothing
+  OrvaneSimulatorWidget window(startup.window);
+  modals.then([](QDialog& d) {
+    dynamic_cast<SelectItemDialog&>(d).tableWidget->setCurrentCell(0, 0);
+    return static_cast<int>(QDialog::Accepted);
+  });
+  window.load_action->trigger();
+  window.lineEdit_groupName->setText("ENV1");
+  window.start_btn->click();
+  EXPECT_TRUE(qt_wait_until([&] { return number(window, "ENV1.RunCount") >= 2; }, 15000));
+  window.stop_btn->click();
 }
 
 TEST_F(RunningProcesses, AReadyMadeTaskRunsOnItsOwnAddressAndTheViewerOnTheGroupWithoutTrailingBlanks) {
