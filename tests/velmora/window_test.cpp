@@ -125,7 +125,8 @@ TEST_F(LauncherWindow, OkCopiesTheCurrentRowCancelChangesNothingOkWithoutARowDis
   EXPECT_EQ(fields, (QStringList{"plant", "Plant", "P1", "Mine",
                                  QString::fromStdString((cwd.path() / "process").string())}));
   EXPECT_EQ(controls_of(window), (std::vector<bool>{true, false, true, true, true}));
-  for (QLineEdit* edit : {window.lineEdit_processDetail, window.lineEdit_moduleDir}) {
+  for (QLineEdit* edit :
+       {window.lineEdit_moduleName, window.lineEdit_processDetail, window.lineEdit_moduleDir}) {
     EXPECT_EQ(edit->cursorPosition(), 0) << "the start of the text in view";
     EXPECT_EQ(edit->toolTip(), edit->text());
   }

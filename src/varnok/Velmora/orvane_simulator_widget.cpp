@@ -146,11 +146,11 @@ void OrvaneSimulatorWidget::show_dialog() {
     return;
   }
   start_btn->setEnabled(true);
-  lineEdit_moduleName->setText(QString::fromStdString(item->module_name));
-  lineEdit_objectName->setText(QString::fromStdString(item->object_name));
   lineEdit_groupName->setText(QString::fromStdString(item->default_group));
-  // Long texts show their start, and the whole on hover.
-  for (const auto& [edit, text] : {std::pair{lineEdit_processDetail, &item->description},
+  // Texts longer than their field show their start, and the whole on hover.
+  for (const auto& [edit, text] : {std::pair{lineEdit_moduleName, &item->module_name},
+                                   std::pair{lineEdit_objectName, &item->object_name},
+                                   std::pair{lineEdit_processDetail, &item->description},
                                    std::pair{lineEdit_moduleDir, &item->import_dir}}) {
     edit->setText(QString::fromStdString(*text));
     edit->setCursorPosition(0);
