@@ -2,26 +2,12 @@
 // What a client may write to a tag: a scalar number that is exactly a
 // Double. A refused write changes neither the tag nor what its plant reads.
 
-const { test, before, after } = require("node:test");
+const { test } = require("node:test");
 const assert = require("node:assert/strict");
 const { Argument, AttributeIds, DataType, StatusCodes, VariantArrayType } = require("node-opcua-client");
-const { startOpcsim, gatewayClient, opcuaSession, tagsOf, valuesOf } = require("./helpers");
+const { sharedSimulation, tagsOf, valuesOf } = require("./helpers");
 
-let sim;
-let gw;
-let ua;
-
-before(async () => {
-  sim = await startOpcsim();
-  gw = gatewayClient(`127.0.0.1:${sim.gatewayPort}`);
-  ua = await opcuaSession(sim.endpoint);
-});
-
-after(async () => {
-  if (ua) await ua.close().catch(() => {});
-  if (gw) gw.close();
-  if (sim) sim.kill();
-});
+const shared = sharedSimulation();
 
 const scalar = (dataType, value) => ({ value: { dataType, arrayType: VariantArrayType.Scalar, value } });
 const array = (dataType, value) => ({ value: { dataType, arrayType: VariantArrayType.Array, value } });
@@ -63,23 +49,23 @@ const CASES = [
 ];
 
 test("a client write is stored as a Double when it is exactly one, refused otherwise", async (t) => {
-  const { session } = await gw.register({ group: "TW", tags: tagsOf({ t: 0, other: 0 }) });
+  const { session } = await shared.gw.register({ group: "TW", tags: tagsOf({ t: 0, other: 0 }) });
   for (const [i, c] of CASES.entries()) {
     await t.test(c.what, async () => {
       // A value no case writes, so that a stored write shows.
       const before = 1000.25 + i;
-      await gw.publish({ group: "TW", session, tags: tagsOf({ t: before }) });
-      const status = await ua.session.write({ nodeId: "ns=2;s=TW.t", attributeId: AttributeIds.Value, value: c.write });
+      await shared.gw.publish({ group: "TW", session, tags: tagsOf({ t: before }) });
+      const status = await shared.ua.session.write({ nodeId: "ns=2;s=TW.t", attributeId: AttributeIds.Value, value: c.write });
       assert.equal(status.name, c.status.name);
 
       const expected = c.stored === undefined ? before : c.stored;
-      const dv = await ua.session.read({ nodeId: "ns=2;s=TW.t", attributeId: AttributeIds.Value });
+      const dv = await shared.ua.session.read({ nodeId: "ns=2;s=TW.t", attributeId: AttributeIds.Value });
       assert.equal(dv.statusCode.name, "Good");
       assert.equal(dv.value.dataType, DataType.Double);
       assert.equal(dv.value.arrayType, VariantArrayType.Scalar);
       assert.equal(dv.value.value, expected);
-      assert.deepEqual(valuesOf(await gw.read({ group: "TW", session })), { t: expected, other: 0 });
+      assert.deepEqual(valuesOf(await shared.gw.read({ group: "TW", session })), { t: expected, other: 0 });
     });
   }
-  await gw.release({ group: "TW", session });
+  await shared.gw.release({ group: "TW", session });
 });

@@ -184,8 +184,28 @@ async function opcuaSession(endpoint) {
   };
 }
 
+// One opcsim for a whole test file, with a gateway client and an OPC UA
+// session on it; the returned object is filled before the first test and
+// everything is closed after the last.
+function sharedSimulation(args = []) {
+  const { before, after } = require("node:test");
+  const shared = {};
+  before(async () => {
+    shared.sim = await startOpcsim(args);
+    shared.gw = gatewayClient(`127.0.0.1:${shared.sim.gatewayPort}`);
+    shared.ua = await opcuaSession(shared.sim.endpoint);
+  });
+  after(async () => {
+    if (shared.ua) await shared.ua.close().catch(() => {});
+    if (shared.gw) shared.gw.close();
+    if (shared.sim) shared.sim.kill();
+  });
+  return shared;
+}
+
 module.exports = {
   run,
+  sharedSimulation,
   startOpcsim,
   gatewayClient,
   opcuaSession,

@@ -3,30 +3,16 @@
 // BadNoCommunication and refuse writes until the plant registers again;
 // subscribers see both changes.
 
-const { test, before, after } = require("node:test");
+const { test } = require("node:test");
 const assert = require("node:assert/strict");
 const { AttributeIds, DataType, StatusCodes, VariantArrayType } = require("node-opcua-client");
-const { startOpcsim, gatewayClient, opcuaSession, until, tagsOf } = require("./helpers");
+const { sharedSimulation, until, tagsOf } = require("./helpers");
 
-let sim;
-let gw;
-let ua;
+const shared = sharedSimulation();
 
-before(async () => {
-  sim = await startOpcsim();
-  gw = gatewayClient(`127.0.0.1:${sim.gatewayPort}`);
-  ua = await opcuaSession(sim.endpoint);
-});
-
-after(async () => {
-  if (ua) await ua.close().catch(() => {});
-  if (gw) gw.close();
-  if (sim) sim.kill();
-});
-
-const readAll = (nodeIds) => ua.session.read(nodeIds.map((nodeId) => ({ nodeId, attributeId: AttributeIds.Value })));
+const readAll = (nodeIds) => shared.ua.session.read(nodeIds.map((nodeId) => ({ nodeId, attributeId: AttributeIds.Value })));
 const write = (nodeId, value) =>
-  ua.session.write({
+  shared.ua.session.write({
     nodeId,
     attributeId: AttributeIds.Value,
     value: { value: { dataType: DataType.Double, arrayType: VariantArrayType.Scalar, value } },
@@ -34,17 +20,17 @@ const write = (nodeId, value) =>
 const NO_COMMUNICATION = StatusCodes.BadNoCommunication.name;
 
 const ENDINGS = [
-  { how: "its task released it", group: "GR", leaseMs: 0, end: (group, session) => gw.release({ group, session }) },
+  { how: "its task released it", group: "GR", leaseMs: 0, end: (group, session) => shared.gw.release({ group, session }) },
   { how: "its lease ran out", group: "GL", leaseMs: 600, end: async () => {} },
 ];
 
 for (const { how, group, leaseMs, end } of ENDINGS) {
   test(`a group whose plant is gone because ${how} is BadNoCommunication until the plant registers again`, async () => {
     const [a, b] = [`ns=2;s=${group}.a`, `ns=2;s=${group}.b`];
-    const first = await gw.register({ group, tags: tagsOf({ a: 1.5, b: -2 }), lease_ms: leaseMs });
-    await gw.publish({ group, session: first.session, tags: tagsOf({ a: 3.25 }) });
+    const first = await shared.gw.register({ group, tags: tagsOf({ a: 1.5, b: -2 }), lease_ms: leaseMs });
+    await shared.gw.publish({ group, session: first.session, tags: tagsOf({ a: 3.25 }) });
     const served = await readAll([a, b]);
-    const subscription = await ua.subscribe([a]);
+    const subscription = await shared.ua.subscribe([a]);
     try {
       await until(async () => subscription.seen[a].some((dv) => dv.value.value === 3.25), 5000, "the first notification");
 
@@ -64,7 +50,7 @@ for (const { how, group, leaseMs, end } of ENDINGS) {
       assert.equal((await write(b, 7)).name, NO_COMMUNICATION);
       assert.equal((await readAll([b]))[0].value.value, -2);
 
-      const again = await gw.register({ group, tags: tagsOf({ a: 9, b: 8 }), lease_ms: leaseMs });
+      const again = await shared.gw.register({ group, tags: tagsOf({ a: 9, b: 8 }), lease_ms: leaseMs });
       const back = await readAll([a, b]);
       back.forEach((dv, i) => {
         assert.equal(dv.statusCode.name, "Good");
@@ -74,7 +60,7 @@ for (const { how, group, leaseMs, end } of ENDINGS) {
       await until(async () => subscription.seen[a].at(-1).statusCode.name === "Good", 5000, "the subscriber to see Good");
       assert.equal(subscription.seen[a].at(-1).value.value, 9);
       assert.equal((await write(b, 7)).name, "Good");
-      await gw.release({ group, session: again.session });
+      await shared.gw.release({ group, session: again.session });
     } finally {
       await subscription.close();
     }
@@ -82,7 +68,7 @@ for (const { how, group, leaseMs, end } of ENDINGS) {
 }
 
 test("a released group is bad as soon as Release returns", async () => {
-  const { session } = await gw.register({ group: "GN", tags: tagsOf({ a: 1 }) });
-  await gw.release({ group: "GN", session });
+  const { session } = await shared.gw.register({ group: "GN", tags: tagsOf({ a: 1 }) });
+  await shared.gw.release({ group: "GN", session });
   assert.equal((await readAll(["ns=2;s=GN.a"]))[0].statusCode.name, NO_COMMUNICATION);
 });

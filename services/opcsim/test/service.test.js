@@ -1,31 +1,17 @@
 "use strict";
 // One opcsim child serves all cases here; each case uses its own group.
 
-const { test, before, after } = require("node:test");
+const { test } = require("node:test");
 const assert = require("node:assert/strict");
 const net = require("node:net");
 const grpc = require("@grpc/grpc-js");
 const { AttributeIds, BrowseDirection, DataType, StatusCodes, VariantArrayType } = require("node-opcua-client");
-const { startOpcsim, gatewayClient, opcuaSession, until, tagsOf, valuesOf } = require("./helpers");
+const { sharedSimulation, gatewayClient, until, tagsOf, valuesOf } = require("./helpers");
 
-let sim;
-let gw;
-let ua;
-
-before(async () => {
-  sim = await startOpcsim(["--lease-ms", "2000"]);
-  gw = gatewayClient(`127.0.0.1:${sim.gatewayPort}`);
-  ua = await opcuaSession(sim.endpoint);
-});
-
-after(async () => {
-  if (ua) await ua.close().catch(() => {});
-  if (gw) gw.close();
-  if (sim) sim.kill();
-});
+const shared = sharedSimulation(["--lease-ms", "2000"]);
 
 async function register(group, pairs, extra = {}) {
-  return gw.register({ group, tags: tagsOf(pairs), client: `test pid ${process.pid}`, ...extra });
+  return shared.gw.register({ group, tags: tagsOf(pairs), client: `test pid ${process.pid}`, ...extra });
 }
 
 async function rejects(promise, code, pattern) {
@@ -38,16 +24,16 @@ async function rejects(promise, code, pattern) {
 
 async function uaWrite(nodeId, dataType, value) {
   const variant = { dataType, arrayType: VariantArrayType.Scalar, value };
-  return ua.session.write({ nodeId, attributeId: AttributeIds.Value, value: { value: variant } });
+  return shared.ua.session.write({ nodeId, attributeId: AttributeIds.Value, value: { value: variant } });
 }
 
 async function uaValue(nodeId) {
-  const dv = await ua.session.read({ nodeId, attributeId: AttributeIds.Value });
+  const dv = await shared.ua.session.read({ nodeId, attributeId: AttributeIds.Value });
   return dv.value.value;
 }
 
 async function browse(nodeId) {
-  const result = await ua.session.browse({
+  const result = await shared.ua.session.browse({
     nodeId,
     browseDirection: BrowseDirection.Forward,
     referenceTypeId: "HierarchicalReferences",
@@ -64,7 +50,7 @@ test("a registered group appears as a folder of Double variables in tag order", 
   assert.match(reply.session, /^[0-9a-f]{32}$/);
   assert.equal(reply.lease_ms, 2000);
   // The log line and the reply travel different ways; give the log a moment.
-  await sim.waitFor(new RegExp(`group "S1" registered by test pid ${process.pid} \\(4 tags\\)`), 2000);
+  await shared.sim.waitFor(new RegExp(`group "S1" registered by test pid ${process.pid} \\(4 tags\\)`), 2000);
 
   const ns = await uaValue("ns=0;i=2255"); // Server.NamespaceArray
   assert.equal(ns[2], "urn:varnok:opcsim");
@@ -87,7 +73,7 @@ test("a registered group appears as a folder of Double variables in tag order", 
       attrs.push({ nodeId: `ns=2;s=S1.${t}`, attributeId: a });
     }
   }
-  const dvs = await ua.session.read(attrs);
+  const dvs = await shared.ua.session.read(attrs);
   Object.values(tags).forEach((value, i) => {
     const [dataType, access, userAccess, v] = dvs.slice(4 * i, 4 * i + 4).map((dv) => dv.value.value);
     assert.equal(dataType.toString(), "ns=0;i=11"); // Double
@@ -96,20 +82,20 @@ test("a registered group appears as a folder of Double variables in tag order", 
     assert.equal(v, value);
     assert.equal(dvs[4 * i + 3].value.dataType, DataType.Double);
   });
-  await gw.release({ group: "S1", session: reply.session });
-  await sim.waitFor(/group "S1" released \(stopped\)/, 2000);
+  await shared.gw.release({ group: "S1", session: reply.session });
+  await shared.sim.waitFor(/group "S1" released \(stopped\)/, 2000);
 });
 
 test("client writes are seen by Read; numbers that fit a Double are accepted, others refused", async () => {
   const { session } = await register("W1", { a: 0, b: 0, c: 0, d: 0, e: 0 });
-  const read = async () => valuesOf(await gw.read({ group: "W1", session }));
+  const read = async () => valuesOf(await shared.gw.read({ group: "W1", session }));
 
   assert.equal((await uaWrite("ns=2;s=W1.a", DataType.Double, 42.125)).value, StatusCodes.Good.value);
   assert.equal((await uaWrite("ns=2;s=W1.b", DataType.Int32, -7)).value, StatusCodes.Good.value);
   assert.equal((await uaWrite("ns=2;s=W1.c", DataType.Float, 1.5)).value, StatusCodes.Good.value);
   assert.equal((await uaWrite("ns=2;s=W1.d", DataType.UInt64, [0, 123456])).value, StatusCodes.Good.value);
   assert.deepEqual(await read(), { a: 42.125, b: -7, c: 1.5, d: 123456, e: 0 });
-  assert.equal((await ua.session.read({ nodeId: "ns=2;s=W1.b", attributeId: AttributeIds.Value })).value.dataType, DataType.Double);
+  assert.equal((await shared.ua.session.read({ nodeId: "ns=2;s=W1.b", attributeId: AttributeIds.Value })).value.dataType, DataType.Double);
 
   for (const [dataType, value] of [
     [DataType.Boolean, true],
@@ -120,7 +106,7 @@ test("client writes are seen by Read; numbers that fit a Double are accepted, ot
     assert.equal(status.value, StatusCodes.BadTypeMismatch.value, `${DataType[dataType]} gave ${status}`);
   }
   assert.equal((await read()).e, 0);
-  await gw.release({ group: "W1", session });
+  await shared.gw.release({ group: "W1", session });
 });
 
 test("Publish changes only the tags it names: concurrent client writes are never lost", async () => {
@@ -135,9 +121,9 @@ test("Publish changes only the tags it names: concurrent client writes are never
   let cycles = 0;
   const loop = (async () => {
     while (!stop) {
-      const values = valuesOf(await gw.read({ group: "RACE", session }));
+      const values = valuesOf(await shared.gw.read({ group: "RACE", session }));
       cycles++;
-      await gw.publish({ group: "RACE", session, tags: published.map((name) => ({ name, value: values[name] + 1 })) });
+      await shared.gw.publish({ group: "RACE", session, tags: published.map((name) => ({ name, value: values[name] + 1 })) });
     }
   })();
   const writes = Array.from({ length: 100 }, (_, i) => uaWrite(`ns=2;s=RACE.w${i}`, DataType.Double, 1000 + i));
@@ -149,25 +135,25 @@ test("Publish changes only the tags it names: concurrent client writes are never
   await loop;
 
   assert.ok(statuses.every((s) => s.value === StatusCodes.Good.value));
-  const final = valuesOf(await gw.read({ group: "RACE", session }));
+  const final = valuesOf(await shared.gw.read({ group: "RACE", session }));
   for (let i = 0; i < 100; i++) assert.equal(final[`w${i}`], 1000 + i, `w${i}`);
   for (const name of published) assert.equal(final[name], cycles, name);
-  await gw.release({ group: "RACE", session });
+  await shared.gw.release({ group: "RACE", session });
 });
 
 test("a served group is refused to a second task until released; its nodes refuse writes meanwhile", async () => {
   const first = await register("S2", { a: 1, b: 2 }, { client: "SISO pid 123" });
   await rejects(register("S2", { a: 5 }, { client: "other" }), grpc.status.ALREADY_EXISTS,
     /group "S2" is served by another task \(client "SISO pid 123"\), try again when it stops/);
-  await gw.release({ group: "S2", session: first.session });
-  await rejects(gw.read({ group: "S2", session: first.session }), grpc.status.NOT_FOUND, /register again/);
+  await shared.gw.release({ group: "S2", session: first.session });
+  await rejects(shared.gw.read({ group: "S2", session: first.session }), grpc.status.NOT_FOUND, /register again/);
 
   // No plant would read a value written now.
   assert.equal((await uaWrite("ns=2;s=S2.a", DataType.Double, 11)).value, StatusCodes.BadNoCommunication.value);
 
   const second = await register("S2", { b: 20, c: 30 });
-  assert.deepEqual(valuesOf(await gw.read({ group: "S2", session: second.session })), { b: 20, c: 30 });
-  await gw.release({ group: "S2", session: second.session });
+  assert.deepEqual(valuesOf(await shared.gw.read({ group: "S2", session: second.session })), { b: 20, c: 30 });
+  await shared.gw.release({ group: "S2", session: second.session });
 });
 
 test("a lease runs out unless calls renew it", async () => {
@@ -175,24 +161,24 @@ test("a lease runs out unless calls renew it", async () => {
   const kept = await register("L1", { x: 1 }, { lease_ms: 600 });
   for (let i = 0; i < 13; i++) {
     await new Promise((r) => setTimeout(r, 100));
-    await gw.read({ group: "L1", session: kept.session });
+    await shared.gw.read({ group: "L1", session: kept.session });
   }
   const lapsed = await register("L2", { x: 1 }, { lease_ms: 200 });
   // Released by the timer, without any further call.
-  await sim.waitFor(/group "L2" released \(lease expired\)/, 2000);
-  await rejects(gw.publish({ group: "L2", session: lapsed.session, tags: [] }), grpc.status.NOT_FOUND, /register again/);
+  await shared.sim.waitFor(/group "L2" released \(lease expired\)/, 2000);
+  await rejects(shared.gw.publish({ group: "L2", session: lapsed.session, tags: [] }), grpc.status.NOT_FOUND, /register again/);
   const again = await register("L2", { x: 2 });
-  await gw.release({ group: "L2", session: again.session });
-  await gw.release({ group: "L1", session: kept.session });
+  await shared.gw.release({ group: "L2", session: again.session });
+  await shared.gw.release({ group: "L1", session: kept.session });
 });
 
 test("unknown sessions, foreign sessions and malformed requests get clear errors", async () => {
   const { session } = await register("E1", { a: 1, b: 2 });
   const other = await register("E2", { a: 1 });
 
-  await rejects(gw.read({ group: "E1", session: "nope" }), grpc.status.NOT_FOUND, /register again/);
-  await rejects(gw.read({ group: "E1", session: other.session }), grpc.status.NOT_FOUND, /does not serve group "E1"/);
-  await rejects(gw.release({ group: "E9", session }), grpc.status.NOT_FOUND);
+  await rejects(shared.gw.read({ group: "E1", session: "nope" }), grpc.status.NOT_FOUND, /register again/);
+  await rejects(shared.gw.read({ group: "E1", session: other.session }), grpc.status.NOT_FOUND, /does not serve group "E1"/);
+  await rejects(shared.gw.release({ group: "E9", session }), grpc.status.NOT_FOUND);
 
   const bad = [
     [{ group: "", tags: tagsOf({ a: 1 }) }, /group name is empty/],
@@ -204,15 +190,15 @@ test("unknown sessions, foreign sessions and malformed requests get clear errors
     [{ group: "X", tags: tagsOf({ a: 1 }), lease_ms: 5 }, /lease_ms 5 is out of range/],
   ];
   for (const [request, pattern] of bad) {
-    await rejects(gw.register(request), grpc.status.INVALID_ARGUMENT, pattern);
+    await rejects(shared.gw.register(request), grpc.status.INVALID_ARGUMENT, pattern);
   }
 
   // A publish naming a foreign tag sets nothing at all.
-  await rejects(gw.publish({ group: "E1", session, tags: tagsOf({ a: 10, zz: 1 }) }), grpc.status.INVALID_ARGUMENT, /no tag "zz"/);
-  await rejects(gw.publish({ group: "E1", session, tags: tagsOf({ b: 10 }).concat(tagsOf({ b: 11 })) }), grpc.status.INVALID_ARGUMENT, /twice/);
-  assert.deepEqual(valuesOf(await gw.read({ group: "E1", session })), { a: 1, b: 2 });
-  await gw.release({ group: "E1", session });
-  await gw.release({ group: "E2", session: other.session });
+  await rejects(shared.gw.publish({ group: "E1", session, tags: tagsOf({ a: 10, zz: 1 }) }), grpc.status.INVALID_ARGUMENT, /no tag "zz"/);
+  await rejects(shared.gw.publish({ group: "E1", session, tags: tagsOf({ b: 10 }).concat(tagsOf({ b: 11 })) }), grpc.status.INVALID_ARGUMENT, /twice/);
+  assert.deepEqual(valuesOf(await shared.gw.read({ group: "E1", session })), { a: 1, b: 2 });
+  await shared.gw.release({ group: "E1", session });
+  await shared.gw.release({ group: "E2", session: other.session });
 });
 
 // Sends an OPC UA Hello to host:port and resolves with the reply's type.
@@ -241,8 +227,8 @@ test("with the default host both ports also answer on ::1", async (t) => {
     s.listen({ host: "::1", port: 0 }, () => s.close(() => resolve(true)));
   });
   if (!ipv6) return t.skip("no IPv6 loopback");
-  assert.equal(await opcuaHello("::1", sim.opcuaPort), "ACKF");
-  const gw6 = gatewayClient(`[::1]:${sim.gatewayPort}`);
+  assert.equal(await opcuaHello("::1", shared.sim.opcuaPort), "ACKF");
+  const gw6 = gatewayClient(`[::1]:${shared.sim.gatewayPort}`);
   try {
     const { session } = await gw6.register({ group: "V6", tags: tagsOf({ a: 3 }) });
     assert.equal(await uaValue("ns=2;s=V6.a"), 3);
@@ -254,14 +240,14 @@ test("with the default host both ports also answer on ::1", async (t) => {
 
 test("registering another tag set on a group replaces its variables, the same set keeps them", async () => {
   const first = await register("R1", { A: 1, B: 2, C: 3 });
-  await gw.release({ group: "R1", session: first.session });
+  await shared.gw.release({ group: "R1", session: first.session });
   const again = await register("R1", { A: 5, B: 6, C: 7 });
-  await gw.release({ group: "R1", session: again.session });
+  await shared.gw.release({ group: "R1", session: again.session });
   assert.deepEqual((await browse("ns=2;s=R1")).map((r) => r.browseName.name), ["A", "B", "C"]);
 
   const other = await register("R1", { X: 1, A: 2 });
   assert.deepEqual((await browse("ns=2;s=R1")).map((r) => r.browseName.name), ["X", "A"]);
-  const stale = await ua.session.read({ nodeId: "ns=2;s=R1.B", attributeId: AttributeIds.Value });
+  const stale = await shared.ua.session.read({ nodeId: "ns=2;s=R1.B", attributeId: AttributeIds.Value });
   assert.equal(stale.statusCode.value, StatusCodes.BadNodeIdUnknown.value);
-  await gw.release({ group: "R1", session: other.session });
+  await shared.gw.release({ group: "R1", session: other.session });
 });
