@@ -100,20 +100,45 @@ TEST(CommandLineNumbers, OptionsGoThroughTheSameParser) {
 }
 
 TEST(CommandLineNumbers, RangesReadAsTheUserWouldSayThem) {
-  const std::pair<const char*, const char*> cases[] = {{"--steps 0", "0 is less than 1"},
-                                                       {"--port 70000", "70000 is not in 1..65535"}};
+  const std::pair<const char*, const char*> cases[] = {
+      {"--steps 0", "--steps: 0 is less than 1"},
+      {"--port 70000", "--port: 70000 is not in 1..65535"},
+      {"--speed 0", "--speed: 0 is not a positive number"},
+      {"--speed -1e-3", "--speed: -0.001 is not a positive number"},
+      {"--seconds 3e6", "--seconds: 3000000 is not in 0..2000000"},
+      {"--seconds -0.5", "--seconds: -0.5 is not in 0..2000000"},
+      {"--gain 1e300", "--gain: 1e+300 is more than 100"},
+      {"--gain -1", "--gain: -1 is not more than 0.5"},
+  };
   for (const auto& [args, message] : cases) {
     std::int64_t steps = 1;
     int port = 1;
+    double speed = 1;
+    double seconds = 0;
+    double gain = 1;
     CLI::App app;
     app.add_option("--steps", steps)->transform(cli::whole_number(1));
     app.add_option("--port", port)->transform(cli::whole_number(1, 65535));
+    app.add_option("--speed", speed)->transform(cli::positive_number());
+    app.add_option("--seconds", seconds)->transform(cli::decimal_number(0, 2e6));
+    app.add_option("--gain", gain)->transform(cli::decimal_number(0.5, 100, cli::Lower::kExcluded));
     try {
       app.parse(args, false);
       ADD_FAILURE() << args << " was taken";
     } catch (const CLI::ParseError& e) {
-      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+      EXPECT_EQ(std::string(e.what()), message);
     }
+  }
+  // The bounds themselves are taken, or not, as asked.
+  for (const char* args : {"--seconds 0", "--seconds 2e6", "--speed 1e-300", "--gain 100"}) {
+    double speed = 1;
+    double seconds = 0;
+    double gain = 1;
+    CLI::App app;
+    app.add_option("--speed", speed)->transform(cli::positive_number());
+    app.add_option("--seconds", seconds)->transform(cli::decimal_number(0, 2e6));
+    app.add_option("--gain", gain)->transform(cli::decimal_number(0.5, 100, cli::Lower::kExcluded));
+    EXPECT_NO_THROW(app.parse(args, false)) << args;
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "fake_peer.h"
 #include "hublet/hublet.h"
+#include "netio/tcp_connect.h"
 #include "ua_transport.h"
 
 namespace hublet {
@@ -86,31 +87,44 @@ TEST(Connect, TriesEveryAddressUntilOneAnswers) {
   EXPECT_FALSE(none.is_open());
 }
 
-TEST(Connect, MisbehavingPeersGiveAnInvalidHandleQuickly) {
+// `text` with every "{}" replaced by `value`.
+std::string with(std::string text, const std::string& value) {
+  for (auto at = text.find("{}"); at != std::string::npos; at = text.find("{}", at + value.size()))
+    text.replace(at, 2, value);
+  return text;
+}
+
+TEST(Connect, MisbehavingPeersGiveAnInvalidHandleQuicklyAndTheReasonNamesThem) {
   struct Case {
     const char* name;
     FakePeer::Serve serve;
+    const char* reason;  // "{}" for the peer's 127.0.0.1:port
   };
   const Case cases[] = {
       {"answers in another protocol",
        [](int fd, int stop) {
          FakePeer::receive(fd, stop, 8);
          FakePeer::send(fd, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
-       }},
-      {"says nothing", [](int fd, int stop) { FakePeer::linger(fd, stop); }},
-      {"hangs up after Hello", [](int fd, int stop) { FakePeer::receive(fd, stop, 8); }},
+       },
+       "{} is not an OPC UA server: it answered \"HTTP/1.1 400 Bad Request\""},
+      {"says nothing", [](int fd, int stop) { FakePeer::linger(fd, stop); },
+       "no answer from {} within 500 ms"},
+      {"hangs up after Hello", [](int fd, int stop) { FakePeer::receive(fd, stop, 8); },
+       "connection to {} lost: closed by the server"},
       {"announces a huge chunk",
        [](int fd, int stop) {
          FakePeer::receive(fd, stop, 8);
          FakePeer::send(fd, std::string("ACKF\xFF\xFF\xFF\x7F", 8));
          FakePeer::linger(fd, stop);
-       }},
+       },
+       "{} is not an OPC UA server: it answered \"ACKF\\xFF\\xFF\\xFF\\x7F\""},
       {"announces a tiny buffer",
        [](int fd, int stop) {
          FakePeer::receive(fd, stop, 8);
          FakePeer::send(fd, acknowledge(64));
          FakePeer::linger(fd, stop);
-       }},
+       },
+       "invalid answer from {}: Acknowledge with unusable buffer sizes"},
       {"acknowledges, then sends garbage",
        [](int fd, int stop) {
          FakePeer::receive(fd, stop, 8);
@@ -118,14 +132,16 @@ TEST(Connect, MisbehavingPeersGiveAnInvalidHandleQuickly) {
          FakePeer::receive(fd, stop, 8);
          FakePeer::send(fd, std::string("OPNF\x20\x00\x00\x00", 8) + std::string(24, '\x7F'));
          FakePeer::linger(fd, stop);
-       }},
+       },
+       "invalid answer from {}: bad chunk"},
       {"acknowledges, then truncates its answer",
        [](int fd, int stop) {
          FakePeer::receive(fd, stop, 8);
          FakePeer::send(fd, acknowledge());
          FakePeer::receive(fd, stop, 8);
          FakePeer::send(fd, std::string("OPNF\x00\x01\x00\x00", 8) + std::string(40, '\0'));
-       }},
+       },
+       "connection to {} lost: closed by the server"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -135,6 +151,7 @@ TEST(Connect, MisbehavingPeersGiveAnInvalidHandleQuickly) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(hub.create_source(0, peer.endpoint(), 1000, 1), HUBLET_INVALID_HANDLE);
     EXPECT_LT(elapsed_since(start), 1500ms);
+    EXPECT_EQ(last_transport_error(), with(c.reason, "127.0.0.1:" + std::to_string(peer.port())));
   }
 }
 
@@ -164,16 +181,44 @@ TEST(Connect, UnreachableEndpointsAndBadArgumentsAreRefusedWithinTheTimeOut) {
     return peer.port();
   }();
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(hub.create_source(0, "opc.tcp://127.0.0.1:" + std::to_string(closed_port), 1000, 1),
-            HUBLET_INVALID_HANDLE);
+  const std::string closed = "127.0.0.1:" + std::to_string(closed_port);
+  EXPECT_EQ(hub.create_source(0, "opc.tcp://" + closed, 1000, 1), HUBLET_INVALID_HANDLE);
+  EXPECT_EQ(last_transport_error(), "cannot connect to " + closed + ": Connection refused");
   EXPECT_EQ(hub.create_source(0, "opc.tcp://no-such-host.invalid:4840", 1000, 1), HUBLET_INVALID_HANDLE);
-  // Unroutable: either refused by the network at once or given up at the time-out.
+  EXPECT_TRUE(last_transport_error().starts_with("cannot resolve host no-such-host.invalid: "))
+      << last_transport_error();
+  // Unroutable: either refused by the network at once or given up at the
+  // time-out; some networks answer for every address.
   EXPECT_EQ(hub.create_source(0, "opc.tcp://10.255.255.1:4840", 1000, 1), HUBLET_INVALID_HANDLE);
+  EXPECT_NE(last_transport_error().find("10.255.255.1:4840"), std::string::npos) << last_transport_error();
   EXPECT_EQ(hub.create_source(0, "not a url", 1000, 1), HUBLET_INVALID_HANDLE);
+  EXPECT_EQ(last_transport_error(), "") << "no connection tried";
   EXPECT_EQ(hub.create_source(1, "opc.tcp://127.0.0.1:4840", 1000, 1), HUBLET_INVALID_HANDLE);
   EXPECT_EQ(hub.create_source(0, "opc.tcp://127.0.0.1:4840", -5, 1), HUBLET_INVALID_HANDLE);
   EXPECT_EQ(hub.create_source(0, "opc.tcp://127.0.0.1:4840", 1000, 7), HUBLET_INVALID_HANDLE);
   EXPECT_LT(elapsed_since(start), 3s);
+}
+
+TEST(Connect, APeerThatNeverAcceptsIsGivenUpAtTheTimeOut) {
+  // A backlog of 0 holds one connection; the kernel drops further SYNs.
+  netio::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), len), 0);
+  ASSERT_EQ(::listen(listener.get(), 0), 0);
+  ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  const std::string where = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  netio::Connection first = netio::connect_host("127.0.0.1", ntohs(addr.sin_port), ua::Clock::now() + 1s);
+  ASSERT_TRUE(first.socket) << first.error;
+
+  HubletLibrary hub(quick());
+  hub.set_log_level(HUBLET_LOG_LEVEL_OFF);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(hub.create_source(0, "opc.tcp://" + where, 1000, 1), HUBLET_INVALID_HANDLE);
+  EXPECT_LT(elapsed_since(start), 1500ms);
+  EXPECT_EQ(last_transport_error(), "no answer from " + where + " within 500 ms");
 }
 
 TEST(Library, CallsOnALazySourceFailWhileTheServerIsAway) {
@@ -185,14 +230,21 @@ TEST(Library, CallsOnALazySourceFailWhileTheServerIsAway) {
   hub.set_log_level(HUBLET_LOG_LEVEL_OFF);
   const int source = hub.create_source(0, "opc.tcp://127.0.0.1:" + std::to_string(closed_port), 1000, 0);
   ASSERT_NE(source, HUBLET_INVALID_HANDLE);
+  const std::string refused =
+      "cannot connect to 127.0.0.1:" + std::to_string(closed_port) + ": Connection refused";
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(hub.browse_source(source, 1000, 2, "G1").first, HUBLET_STATUS_NOT_CONNECTED);
+  EXPECT_EQ(last_transport_error(), refused);
+  EXPECT_EQ(hub.browse_source(source, 1000, 2, "").first, HUBLET_STATUS_INVALID_ARGUMENT);
+  EXPECT_EQ(last_transport_error(), "") << "each call says its own";
   const int group = hub.create_group(source, "G1");
   ASSERT_NE(group, HUBLET_INVALID_HANDLE);
   const auto [subscribed, items] = hub.subscribe_group(group, {{HUBLET_DATATYPE_DOUBLE, 2, "G1.A"}});
   ASSERT_EQ(subscribed, HUBLET_STATUS_GOOD);
   EXPECT_EQ(hub.read_group_values(group, items).first, HUBLET_STATUS_NOT_CONNECTED);
+  EXPECT_EQ(last_transport_error(), refused);
   EXPECT_EQ(hub.write_group_values(group, items, {1.0}), HUBLET_STATUS_NOT_CONNECTED);
+  EXPECT_EQ(last_transport_error(), refused);
   EXPECT_LT(elapsed_since(start), 1s);
 }
 

@@ -75,12 +75,23 @@ for (const model of MODELS) {
   });
 }
 
-test("a --port that is not an integer stops a plant program with its usage and exit 2", () => {
-  const result = require("node:child_process").spawnSync(path.join(buildDir, "bin", "SISO"), ["--port", "abc"], {
-    encoding: "utf8",
-    timeout: 10000,
-  });
-  assert.equal(result.status, 2);
-  assert.match(result.stderr, /--port INT=22210\s+OPC RPC server port/);
-  assert.match(result.stderr, /--group TEXT=S1\s+OPC group tag/);
+test("a bad option stops a plant program with one line saying why, its usage in the guide's words, and exit 2", () => {
+  const cases = [
+    [["--port", "abc"], 'SISO: --port: "abc" is not a whole decimal number'],
+    [["--speed", "0"], "SISO: --speed: 0 is not a positive number"],
+    [["--speed", "-2.5"], "SISO: --speed: -2.5 is not a positive number"],
+  ];
+  for (const [args, line] of cases) {
+    const result = require("node:child_process").spawnSync(path.join(buildDir, "bin", "SISO"), args, {
+      encoding: "utf8",
+      timeout: 10000,
+      env: { ...process.env, VARNOK_GATEWAY_PORT: "", VARNOK_HOST: "" },
+    });
+    assert.equal(result.status, 2, args.join(" "));
+    assert.equal(result.stderr.split("\n")[0], line);
+    assert.match(result.stderr, /--port INT=22210\s+gateway port of opcsim, not the OPC UA port/);
+    assert.match(result.stderr, /--host TEXT=localhost\s+machine that runs opcsim/);
+    assert.match(result.stderr, /--group TEXT=S1\s+tag group/);
+    assert.match(result.stderr, /--speed FLOAT:POSITIVE=1\s+periods per second of real time/);
+  }
 });

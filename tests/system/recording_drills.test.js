@@ -10,7 +10,7 @@ const assert = require("node:assert/strict");
 const fs = require("node:fs");
 const path = require("node:path");
 const { execFileSync } = require("node:child_process");
-const { until, sleep, stopProgram, Services } = require("./support");
+const { until, sleep, freePort, startProgram, exitOf, stopProgram, Services } = require("./support");
 
 const SPEED = 10;
 const DB_LOST = "数据库连接失败，暂停记录";
@@ -48,7 +48,7 @@ function timesOf(group) {
 
 // The recorder's last line: polls made, recorded, left queued, dropped.
 function countsOf(output) {
-  const m = /(\d+) polls, (\d+) recorded, (\d+) queued, (\d+) dropped/.exec(output);
+  const m = /(\d+) polls, (\d+) recorded, \d+ not recorded \((\d+) queued, (\d+) dropped\)/.exec(output);
   assert.ok(m, `no counts in the recorder's output: ${output}`);
   const [polls, recorded, queued, dropped] = m.slice(1).map(Number);
   return { polls, recorded, queued, dropped };
@@ -137,6 +137,33 @@ test("PostgreSQL stopped and started again: the recorder polls on and afterwards
     },
     12,
   );
+});
+
+test("a database that never answers: the recorder says where it records, and at the end that nothing was and why", async (t) => {
+  const plant = await startPlant("R3");
+  const dead = await freePort();
+  const recorder = startProgram("varnok-record", [
+    "--endpoint", services.endpoint, "--group", "R3", "--db-port", String(dead), "--period", "200", "--seconds", "3",
+  ]);
+  try {
+    const { code } = await exitOf(recorder, 20000);
+    assert.equal(code, 0, recorder.output);
+  } finally {
+    await stopProgram(plant);
+  }
+  const lines = recorder.output.trim().split("\n");
+  const database = `localhost:${dead}/tsdb_simulation`;
+  assert.equal(
+    lines[0],
+    `varnok-record: recording group R3 of ${services.endpoint} every 200 ms into the database ${database} for 3 s`,
+  );
+  const last = lines.at(-1);
+  const counts = countsOf(last);
+  assert.ok(counts.polls >= 5, last);
+  assert.deepEqual(counts, { polls: counts.polls, recorded: 0, queued: counts.polls, dropped: 0 }, last);
+  assert.ok(last.includes(`: the database ${database} was not available (`), last);
+  assert.ok(last.includes(`port ${dead}`), `the database's own reason: ${last}`);
+  t.diagnostic(last);
 });
 
 test("after the recording drills nothing of this run is left but the services, and stopping them leaves nothing", () => {

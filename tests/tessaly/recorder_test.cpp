@@ -92,7 +92,7 @@ TEST(Recorder, WritesEveryPollInOrderWithItsOwnTimeStamp) {
   recorder->request_stop(Recorder::Clock::now() + 5s);
   recorder->finish();
   EXPECT_EQ(db.written(), polls(0, 8));
-  EXPECT_EQ(recorder->counts(), (RecorderCounts{8, 0, 0}));
+  EXPECT_EQ(recorder->counts(), (RecorderCounts{8, 0, 0, ""}));
   EXPECT_EQ(lines.text(), "");
 }
 
@@ -131,7 +131,7 @@ TEST(Recorder, AnOutageLosesNothingUpToTheBoundAndTheBacklogGoesInBatches) {
     const auto newest = polls(3 + static_cast<int>(c.dropped), 3 + c.polls_while_away, c.values_per_poll);
     expected.insert(expected.end(), newest.begin(), newest.end());
     EXPECT_EQ(db.written(), expected);
-    EXPECT_EQ(recorder->counts(), (RecorderCounts{3 + kept, 0, c.dropped}));
+    EXPECT_EQ(recorder->counts(), (RecorderCounts{3 + kept, 0, c.dropped, ""}));
     std::size_t largest = 0;
     for (const auto& batch : db.batches()) largest = std::max(largest, batch.size());
     EXPECT_EQ(largest, c.largest_batch);
@@ -153,10 +153,11 @@ TEST(Recorder, ADatabaseDownFromTheStartIsTriedAgainAndSaidOnce) {
   rig.record(polls(0, 4));
   ASSERT_TRUE(eventually([&] { return db.opens() >= 4; }));
   EXPECT_EQ(lines.count(kPaused), 1) << lines.text();
-  EXPECT_EQ(recorder->counts(), (RecorderCounts{0, 4, 0}));
+  EXPECT_EQ(recorder->counts(), (RecorderCounts{0, 4, 0, "database down"})) << "and says why";
   db.set_up(true);
   ASSERT_TRUE(rig.recorded(4));
   EXPECT_EQ(lines.count(kResumed), 1) << lines.text();
+  EXPECT_EQ(recorder->counts().failure, "") << "recording again";
 }
 
 TEST(Recorder, StoppingDrainsTheQueueWhileTheDatabaseAnswers) {
@@ -167,7 +168,7 @@ TEST(Recorder, StoppingDrainsTheQueueWhileTheDatabaseAnswers) {
   recorder->request_stop(Recorder::Clock::now() + 10s);
   db.set_hanging(false);
   recorder->finish();
-  EXPECT_EQ(recorder->counts(), (RecorderCounts{10, 0, 0}));
+  EXPECT_EQ(recorder->counts(), (RecorderCounts{10, 0, 0, ""}));
   EXPECT_EQ(db.written(), polls(0, 10));
 }
 
@@ -181,7 +182,7 @@ TEST(Recorder, StoppingInterruptsAWriteStillHangingAtTheDrainDeadline) {
   recorder->request_stop(t0 + 200ms);
   recorder->finish();
   EXPECT_LT(Recorder::Clock::now() - t0, 1s);
-  EXPECT_EQ(recorder->counts(), (RecorderCounts{0, 10, 0}));
+  EXPECT_EQ(recorder->counts(), (RecorderCounts{0, 10, 0, ""}));
   EXPECT_EQ(lines.text(), "") << "stopping is no failure to report";
 }
 

@@ -185,7 +185,7 @@ TEST(ViewerSession, PollsWritesAndRecordsEveryPollWithItsOwnTimeStamp) {
 
   const SessionCounts counts = session.counts();
   ASSERT_TRUE(counts.recording.has_value());
-  EXPECT_EQ(*counts.recording, (RecorderCounts{counts.polls, 0, 0}));
+  EXPECT_EQ(*counts.recording, (RecorderCounts{counts.polls, 0, 0, ""}));
   const Rows a = rows_of("2:V1.A");
   EXPECT_EQ(a.count, static_cast<long>(counts.polls));
   EXPECT_EQ(a.distinct_ts, a.count) << "every poll has its own time stamp";

@@ -1,8 +1,9 @@
 // varnok-record: polls one group of an OPC UA server and records every value
 // into the time-series database, exactly as the viewer does (the same
-// ViewerSession), without a window. Runs until --seconds have passed or
-// SIGINT/SIGTERM arrives, then prints one line with how many polls it
-// recorded, left queued and dropped.
+// ViewerSession), without a window. Says at the start what it records from
+// where into where; runs until --seconds have passed or SIGINT/SIGTERM
+// arrives, then prints one line with how many polls it recorded and how many
+// not (left queued, dropped), and why.
 //
 // Exit codes: 0 after a run that was stopped, 1 when the session could not
 // start (its line says why), 2 for usage errors.
@@ -20,6 +21,7 @@
 #include <thread>
 
 #include "netio/wait.h"
+#include "record_text.h"
 #include "tsdb_settings.h"
 #include "varnok/cli.h"
 #include "varnok/defaults.h"
@@ -27,7 +29,6 @@
 
 namespace {
 
-using varnok::tessaly::SessionCounts;
 using varnok::tessaly::SessionEnd;
 using varnok::tessaly::ViewerSession;
 
@@ -66,13 +67,14 @@ void wait_for_stop(int signal_fd, int ended_fd,
   }
 }
 
-std::string summary(const SessionCounts& counts) {
-  std::string line = "varnok-record: " + std::to_string(counts.nodes) + " nodes, " +
-                     std::to_string(counts.polls) + " polls, ";
-  if (!counts.recording) return line + "nothing recorded (--no-db)";
-  return line + std::to_string(counts.recording->recorded) + " recorded, " +
-         std::to_string(counts.recording->queued) + " queued, " + std::to_string(counts.recording->dropped) +
-         " dropped";
+// The value of a setting as the database connection reads it: the last
+// one of its keyword.
+std::string setting(const tsdbpy::conn::Settings& settings, std::string_view key) {
+  std::string value;
+  for (const auto& s : settings) {
+    if (s.key == key) value = s.value;
+  }
+  return value;
 }
 
 }  // namespace
@@ -97,20 +99,20 @@ int main(int argc, char** argv) {
   }
   CLI::App cli{
       "Records one group's values into the time-series database, like the viewer, without a window."};
-  cli.add_option("--endpoint", options.endpoint, "OPC UA endpoint")->capture_default_str();
+  cli.add_option("--endpoint", options.endpoint, "OPC UA server (VARNOK_HOST, VARNOK_OPCUA_PORT)")
+      ->capture_default_str();
   cli.add_option("--group", options.group, "group (folder ns=2;s=GROUP) to record")->capture_default_str();
-  cli.add_option("--period", options.period_ms, "polling period in ms")
+  cli.add_option("--period", options.period_ms, "polling period in ms, 1..3600000")
       ->transform(varnok::cli::whole_number(1, 3600000))
       ->capture_default_str();
-  cli.add_option("--seconds", options.seconds, "stop after this many seconds (0: at SIGINT/SIGTERM)")
-      ->transform(varnok::cli::decimal_number())
-      ->check(CLI::Range(0.0, 2e6))
+  cli.add_option("--seconds", options.seconds, "stop after this many seconds; 0 runs until Ctrl-C or SIGTERM")
+      ->transform(varnok::cli::decimal_number(0, 2e6))
       ->capture_default_str();
-  cli.add_option("--db-host", options.db_host, "PostgreSQL host")->capture_default_str();
-  cli.add_option("--db-port", options.db_port, "PostgreSQL port")
+  cli.add_option("--db-host", options.db_host, "PostgreSQL host (VARNOK_HOST)")->capture_default_str();
+  cli.add_option("--db-port", options.db_port, "PostgreSQL port (VARNOK_DB_PORT)")
       ->transform(varnok::cli::whole_number(1, 65535))
       ->capture_default_str();
-  cli.add_flag("--no-db", options.no_db, "poll only, record nothing");
+  cli.add_flag("--no-db", options.no_db, "poll only; record nothing");
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -131,10 +133,22 @@ int main(int argc, char** argv) {
                                                std::chrono::duration<double>(options.seconds));
   }
 
+  const tsdbpy::conn::Settings database = database_settings(options);
+  varnok::record::Plan plan{.endpoint = options.endpoint,
+                            .group = options.group,
+                            .period_ms = options.period_ms,
+                            .seconds = options.seconds,
+                            .database = {}};
+  if (!database.empty()) {
+    plan.database =
+        varnok::record::database_text(options.db_host, options.db_port, setting(database, "dbname"));
+  }
+  std::cout << varnok::record::start_line(plan) << std::endl;
+
   ViewerSession session({.endpoint = options.endpoint,
                          .parent_node_name = options.group,
                          .period = std::chrono::milliseconds(options.period_ms),
-                         .database = database_settings(options)},
+                         .database = database},
                         {});
   netio::Interrupt ended;  // set when run() returns
   SessionEnd end = SessionEnd::kStopped;
@@ -151,6 +165,6 @@ int main(int argc, char** argv) {
   runner.join();
   close(signal_fd);
   if (end == SessionEnd::kStartFailed) return varnok::kExitFailure;
-  std::cout << summary(session.counts()) << std::endl;
+  std::cout << varnok::record::summary(session.counts(), plan) << std::endl;
   return varnok::kExitOk;
 }

@@ -31,10 +31,13 @@ std::string node_text(const TagDescriptor& node) {
   return escape(node_id_text(node));
 }
 
-// The reason of a failed call: the server's own status when it refused.
+// The reason of a failed call: the server's own status when it refused, what
+// went wrong on the way when it could not be reached or made no sense.
 std::string reason(int status) {
   const std::uint32_t server = last_server_status();
   if (status == HUBLET_STATUS_SERVER_REFUSED && server != 0) return server_status_text(server);
+  const std::string transport = last_transport_error();
+  if (!transport.empty()) return transport;
   return status_name(status);
 }
 

@@ -5,8 +5,9 @@
 //   varnok-ua ENDPOINT read NODEID...            NODEID<TAB>value[<TAB>status] per node
 //   varnok-ua ENDPOINT write NODEID VALUE        exit 0 when the server took it
 //
-// Exit codes: 0 ok, 1 when the server cannot be reached or refuses (or a
-// value is bad or cannot be shown), 2 for bad usage or input.
+// Exit codes: 0 ok, 1 when the server cannot be reached (said with host,
+// port and reason) or refuses (or a value is bad or cannot be shown), 2 for
+// bad usage or input.
 
 #include <CLI/CLI.hpp>
 #include <string>
@@ -44,10 +45,12 @@ write takes True/False, whole numbers exactly (up to 64 bits), other decimal
 numbers (nan and inf too), or text; the value is converted exactly to the
 node's type, or refused.
 
-Exit codes: 0 ok; 1 when the server cannot be reached or refuses (its status
-is printed, e.g. BadNotWritable (0x803B0000)), or a node read has a bad
-status or a value varnok-ua cannot show; 2 for a bad command line, node id
-or value (including a value that does not fit the node's type).
+Exit codes: 0 ok; 1 when the server cannot be reached (the host, the port
+and the reason are printed, e.g. cannot connect to 127.0.0.1:22200:
+Connection refused) or refuses (its status is printed, e.g. BadNotWritable
+(0x803B0000)), or a node read has a bad status or a value varnok-ua cannot
+show; 2 for a bad command line, node id or value (including a value that
+does not fit the node's type).
 )";
 
 }  // namespace
@@ -64,9 +67,10 @@ int main(int argc, char** argv) {
   CLI::App app{"Browses, reads and writes an OPC UA server (SecurityPolicy None, anonymous)."};
   app.footer(kTextForms);
   app.add_option("ENDPOINT", endpoint, "opc.tcp://host:port")->required();
-  app.add_option("--timeout", timeout_ms, "time-out of each request and of connecting, in ms")
-      ->transform(varnok::cli::whole_number(1, 600000));
-  app.add_flag("-v,--verbose", verbose, "log the library's events on standard error");
+  app.add_option("--timeout", timeout_ms, "time-out of connecting and of each request, in ms")
+      ->transform(varnok::cli::whole_number(1, 600000))
+      ->capture_default_str();
+  app.add_flag("-v,--verbose", verbose, "log the client's events on standard error");
   app.require_subcommand(1);
   auto* browse_cmd = app.add_subcommand("browse", "list the children of a node");
   browse_cmd->add_option("NODE", browse_node, "NODEID, or NS NAME (a NAME of digits is a numeric id)")

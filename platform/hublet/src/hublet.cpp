@@ -40,10 +40,20 @@ struct Group {
 // The server's status behind the calling thread's latest call that was
 // refused as a whole.
 thread_local std::uint32_t t_last_server_status = 0;
+// Why the calling thread's latest call could not reach the server.
+thread_local std::string t_last_transport_error;
 
 // Every public call that can reach the server ends through here.
 HUBLET_STATUS finish(HUBLET_STATUS status, const ua::Client* client) {
   t_last_server_status = status == HUBLET_STATUS_SERVER_REFUSED && client != nullptr ? client->refusal() : 0;
+  const bool transport = status == HUBLET_STATUS_NOT_CONNECTED || status == HUBLET_STATUS_TIMEOUT ||
+                         status == HUBLET_STATUS_MALFORMED || status == HUBLET_STATUS_TOO_LARGE ||
+                         status == HUBLET_STATUS_BUFFER_TOO_SMALL;
+  if (transport && client != nullptr) {
+    t_last_transport_error = client->failure();
+  } else {
+    t_last_transport_error.clear();
+  }
   return status;
 }
 
@@ -133,6 +143,10 @@ std::string server_status_text(std::uint32_t code) {
 
 std::uint32_t last_server_status() {
   return t_last_server_status;
+}
+
+std::string last_transport_error() {
+  return t_last_transport_error;
 }
 
 struct HubletLibrary::Impl {

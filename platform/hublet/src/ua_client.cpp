@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
 
 #include "netio/wait.h"
@@ -36,6 +37,20 @@ std::uint32_t millis_until(Deadline deadline) {
   return ms < 0 ? 0 : static_cast<std::uint32_t>(ms);
 }
 
+// "5 s", "2.5 s", "300 ms".
+std::string duration_text(std::chrono::milliseconds d) {
+  const auto ms = d.count();
+  if (ms < 1000) return std::to_string(ms) + " ms";
+  std::string text = std::to_string(ms / 1000);
+  if (ms % 1000 != 0) {
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(ms % 1000));
+    text += fraction;
+    while (text.back() == '0') text.pop_back();
+  }
+  return text + " s";
+}
+
 ByteString random_nonce() {
   std::random_device device;
   ByteString nonce;
@@ -61,10 +76,26 @@ bool Client::connected() const {
   return channel_ && channel_->is_open() && session_active_;
 }
 
+void Client::note_failure(HUBLET_STATUS status, std::chrono::milliseconds waited) {
+  if (status == HUBLET_STATUS_TIMEOUT) {
+    failure_ = "no answer from " + endpoint_.text() + " within " + duration_text(waited);
+  } else if (failure_.empty() && channel_ && status != HUBLET_STATUS_SERVER_REFUSED &&
+             status != HUBLET_STATUS_CANCELLED) {
+    failure_ = channel_->failure();
+  }
+}
+
+HUBLET_STATUS Client::invalid_answer(const std::string& what) {
+  failure_ = "invalid answer from " + endpoint_.text() + ": " + what;
+  HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "%s", failure_.c_str());
+  return HUBLET_STATUS_MALFORMED;
+}
+
 HUBLET_STATUS Client::connect() {
   const Deadline deadline = Clock::now() + options_.connect_timeout;
   if (channel_) channel_->abandon();
   session_active_ = false;
+  failure_.clear();
   // Before resolving the host, which no interrupt can end.
   if (netio::interrupted(interrupt_fd_)) return HUBLET_STATUS_CANCELLED;
   authentication_token_ = NodeId{};  // CreateSession goes without one
@@ -81,10 +112,16 @@ HUBLET_STATUS Client::connect() {
     return status;
   }
   if (status != HUBLET_STATUS_GOOD) {
+    note_failure(status, options_.connect_timeout);
     channel_->abandon();
     // Said once per outage; a poller retrying every second would repeat it.
-    HUBLET_LOG(log_, outage_reported_ ? HUBLET_LOG_LEVEL_DEBUG : HUBLET_LOG_LEVEL_WARN,
-               "cannot connect to %s (%s)", url_.c_str(), status_name(status));
+    if (failure_.empty()) {
+      HUBLET_LOG(log_, outage_reported_ ? HUBLET_LOG_LEVEL_DEBUG : HUBLET_LOG_LEVEL_WARN,
+                 "cannot connect to %s (%s)", url_.c_str(), status_name(status));
+    } else {
+      HUBLET_LOG(log_, outage_reported_ ? HUBLET_LOG_LEVEL_DEBUG : HUBLET_LOG_LEVEL_WARN, "%s",
+                 failure_.c_str());
+    }
     outage_reported_ = true;
     return status;
   }
@@ -161,10 +198,8 @@ HUBLET_STATUS Client::exchange(Request& request, Reply& reply, const char* name,
     reply = std::move(*typed);
     return HUBLET_STATUS_GOOD;
   }
-  if (!std::holds_alternative<Reply>(response) && !std::holds_alternative<ServiceFault>(response)) {
-    HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "%s: the server answered with another message", name);
-    return HUBLET_STATUS_MALFORMED;
-  }
+  if (!std::holds_alternative<Reply>(response) && !std::holds_alternative<ServiceFault>(response))
+    return invalid_answer(std::string("another message than the ") + name + " response");
   const std::uint32_t code = response_header(response).service_result.code;
   HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server refused %s: %s", name, status_text(code).c_str());
   refusal_ = code;
@@ -184,13 +219,16 @@ HUBLET_STATUS Client::service(Request& request, Reply& reply, const char* name) 
       if (status != HUBLET_STATUS_GOOD) return status;
       fresh = true;
     }
+    failure_.clear();
     const HUBLET_STATUS status = exchange(request, reply, name, Clock::now() + options_.request_timeout);
     // A connection that died while idle (server restarted) is worth one
     // more try over a new one; a new one that fails is not, nor an
     // interrupted one.
     if (status == HUBLET_STATUS_GOOD || status == HUBLET_STATUS_CANCELLED || connected() || fresh ||
-        attempt > 0)
+        attempt > 0) {
+      if (status != HUBLET_STATUS_GOOD) note_failure(status, options_.request_timeout);
       return status;
+    }
     HUBLET_LOG(log_, HUBLET_LOG_LEVEL_INFO, "%s: connection to %s lost, reconnecting", name, url_.c_str());
   }
 }
@@ -228,6 +266,7 @@ HUBLET_STATUS Client::browse(const NodeId& node, std::uint32_t max_refs,
                              std::vector<ReferenceDescription>& out) {
   out.clear();
   refusal_ = 0;
+  failure_.clear();
   BrowseRequest request;
   request.requested_max_references_per_node = max_refs;
   BrowseDescription& what = request.nodes_to_browse.emplace_back();
@@ -245,10 +284,8 @@ HUBLET_STATUS Client::browse(const NodeId& node, std::uint32_t max_refs,
   std::vector<BrowseResult>* results = &reply.results;
   BrowseNextResponse next_reply;
   for (int page = 0;; ++page) {
-    if (results->size() != 1) {
-      HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "Browse: %zu results for one node", results->size());
-      return HUBLET_STATUS_MALFORMED;
-    }
+    if (results->size() != 1)
+      return invalid_answer("Browse: " + std::to_string(results->size()) + " results for one node");
     BrowseResult& result = results->front();
     if (result.status_code.is_bad()) {
       HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server refused to browse %s: %s", to_string(node).c_str(),
@@ -280,6 +317,7 @@ HUBLET_STATUS Client::browse(const NodeId& node, std::uint32_t max_refs,
 HUBLET_STATUS Client::read(const std::vector<ReadValueId>& items, std::vector<DataValue>& out) {
   out.clear();
   refusal_ = 0;
+  failure_.clear();
   std::vector<DataValue> values;
   values.reserve(items.size());
   const std::size_t batch = std::max<std::size_t>(1, options_.max_nodes_per_read);
@@ -294,9 +332,8 @@ HUBLET_STATUS Client::read(const std::vector<ReadValueId>& items, std::vector<Da
     const HUBLET_STATUS status = service(request, reply, "Read");
     if (status != HUBLET_STATUS_GOOD) return status;
     if (reply.results.size() != request.nodes_to_read.size()) {
-      HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "Read: %zu results for %zu nodes", reply.results.size(),
-                 request.nodes_to_read.size());
-      return HUBLET_STATUS_MALFORMED;
+      return invalid_answer("Read: " + std::to_string(reply.results.size()) + " results for " +
+                            std::to_string(request.nodes_to_read.size()) + " nodes");
     }
     std::move(reply.results.begin(), reply.results.end(), std::back_inserter(values));
   }
@@ -307,6 +344,7 @@ HUBLET_STATUS Client::read(const std::vector<ReadValueId>& items, std::vector<Da
 HUBLET_STATUS Client::write(const std::vector<WriteValue>& items, std::vector<StatusCode>& out) {
   out.clear();
   refusal_ = 0;
+  failure_.clear();
   std::vector<StatusCode> results;
   const std::size_t batch = std::max<std::size_t>(1, options_.max_nodes_per_read);
   for (std::size_t from = 0; from < items.size(); from += batch) {
@@ -318,9 +356,8 @@ HUBLET_STATUS Client::write(const std::vector<WriteValue>& items, std::vector<St
     const HUBLET_STATUS status = service(request, reply, "Write");
     if (status != HUBLET_STATUS_GOOD) return status;
     if (reply.results.size() != request.nodes_to_write.size()) {
-      HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "Write: %zu results for %zu nodes", reply.results.size(),
-                 request.nodes_to_write.size());
-      return HUBLET_STATUS_MALFORMED;
+      return invalid_answer("Write: " + std::to_string(reply.results.size()) + " results for " +
+                            std::to_string(request.nodes_to_write.size()) + " nodes");
     }
     results.insert(results.end(), reply.results.begin(), reply.results.end());
   }

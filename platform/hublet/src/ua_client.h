@@ -45,6 +45,11 @@ class Client {
   // fault, a bad service result, a node that cannot be browsed, or a refused
   // channel.
   std::uint32_t refusal() const;
+  // Why the latest call failed on the way to the server or in its answer,
+  // for a user, naming the server: the channel's reasons, "no answer from
+  // 10.255.255.1:4840 within 5 s", "invalid answer from ...: <what>". Empty
+  // after a success, a refusal or an interrupt.
+  const std::string& failure() const { return failure_; }
 
  private:
   template <typename Request, typename Reply>
@@ -53,6 +58,9 @@ class Client {
   HUBLET_STATUS exchange(Request& request, Reply& reply, const char* name, Deadline deadline);
   HUBLET_STATUS create_session(Deadline deadline);
   void release_continuation_point(const ByteString& point);
+  // Keeps why `status` ended a call that waited up to `waited`, unless kept.
+  void note_failure(HUBLET_STATUS status, std::chrono::milliseconds waited);
+  HUBLET_STATUS invalid_answer(const std::string& what);
 
   const Logger& log_;
   std::string url_;
@@ -65,6 +73,7 @@ class Client {
   bool outage_reported_ = false;
   std::uint32_t request_handle_ = 0;
   std::uint32_t refusal_ = 0;  // set by the service calls; the channel keeps its own
+  std::string failure_;
 };
 
 }  // namespace hublet::ua

@@ -1,5 +1,8 @@
 #include "ua_securechannel.h"
 
+#include <cstdio>
+#include <span>
+
 #include "hublet/hublet.h"
 
 namespace hublet::ua {
@@ -16,6 +19,35 @@ std::size_t security_header_size(MessageType type) {
   return 4 + std::char_traits<char>::length(kSecurityPolicyNone) + 4 + 4;
 }
 
+// What a peer that is no OPC UA server answered, on one line: its first
+// line, or its first bytes, control bytes as \xHH.
+std::string answer_text(std::span<const std::uint8_t> bytes) {
+  constexpr std::size_t kShown = 40;
+  std::string text = "\"";
+  std::size_t i = 0;
+  for (; i < bytes.size() && i < kShown && bytes[i] != '\r' && bytes[i] != '\n'; ++i) {
+    const std::uint8_t c = bytes[i];
+    if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
+      text += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
+      text += hex;
+    }
+  }
+  text += '"';
+  if (i == kShown && i < bytes.size()) text += "...";
+  return text;
+}
+
+// A failed TCP connection, naming the server once: netio lists every
+// address tried with its reason.
+std::string connect_failure(const std::string& where, const std::string& error) {
+  const std::string prefix = where + ": ";
+  if (error.starts_with(prefix) && error.find("; ") == std::string::npos) return "cannot connect to " + error;
+  return "cannot connect to " + where + " (" + error + ")";
+}
+
 }  // namespace
 
 SecureChannel::SecureChannel(const Logger& log, ChannelSettings settings)
@@ -27,6 +59,14 @@ std::uint32_t SecureChannel::next_sequence_number() {
 }
 
 HUBLET_STATUS SecureChannel::broken(HUBLET_STATUS status, const char* what) {
+  // A more telling reason may have been kept already.
+  if (failure_.empty()) {
+    if (status == HUBLET_STATUS_NOT_CONNECTED) {
+      failure_ = "connection to " + where_ + " lost: " + socket_.error();
+    } else if (status != HUBLET_STATUS_TIMEOUT && status != HUBLET_STATUS_CANCELLED) {
+      failure_ = "invalid answer from " + where_ + ": " + what;
+    }
+  }
   // An interrupt is the owner shutting down, not a fault worth a warning.
   HUBLET_LOG(log_, status == HUBLET_STATUS_CANCELLED ? HUBLET_LOG_LEVEL_DEBUG : HUBLET_LOG_LEVEL_WARN,
              "secure channel %u: %s (%s); closing the connection", channel_id_, what, status_name(status));
@@ -42,11 +82,17 @@ void SecureChannel::abandon() {
 
 HUBLET_STATUS SecureChannel::open(const Endpoint& endpoint, const std::string& url, Deadline deadline) {
   abandon();
+  failure_.clear();
+  where_ = endpoint.text();
   std::vector<Address> addresses;
   std::string error;
   HUBLET_STATUS status = resolve(endpoint, addresses, error);
-  if (status == HUBLET_STATUS_GOOD)
+  if (status != HUBLET_STATUS_GOOD) {
+    failure_ = error;
+  } else {
     status = Socket::connect_any(addresses, deadline, socket_, error, settings_.interrupt_fd);
+    if (status == HUBLET_STATUS_NOT_CONNECTED) failure_ = connect_failure(where_, error);
+  }
   if (status != HUBLET_STATUS_GOOD) {
     HUBLET_LOG(log_, HUBLET_LOG_LEVEL_DEBUG, "cannot connect to %s: %s", url.c_str(), error.c_str());
     return status;
@@ -74,6 +120,10 @@ HUBLET_STATUS SecureChannel::hello(const std::string& url, Deadline deadline) {
 
   Bytes chunk;
   status = reader_.next(socket_, deadline, settings_.receive_buffer_size, chunk);
+  if (status == HUBLET_STATUS_MALFORMED || status == HUBLET_STATUS_TOO_LARGE) {
+    // The usual case: a port of some other service.
+    failure_ = where_ + " is not an OPC UA server: it answered " + answer_text(reader_.unread());
+  }
   if (status != HUBLET_STATUS_GOOD) return broken(status, "no Acknowledge");
   ChunkHeader header;
   parse_chunk_header(chunk, header);  // checked by the reader
@@ -146,7 +196,11 @@ HUBLET_STATUS SecureChannel::open_channel(SecurityTokenRequestType type, Deadlin
 
 HUBLET_STATUS SecureChannel::call(const Bytes& request, Response& response, Deadline deadline) {
   response = std::monostate{};
-  if (!is_open()) return HUBLET_STATUS_NOT_CONNECTED;
+  failure_.clear();
+  if (!is_open()) {
+    failure_ = "not connected to " + where_;
+    return HUBLET_STATUS_NOT_CONNECTED;
+  }
   if (Clock::now() >= renew_at_) {
     const HUBLET_STATUS status = open_channel(SecurityTokenRequestType::kRenew, deadline);
     if (status != HUBLET_STATUS_GOOD) return status;
@@ -169,6 +223,7 @@ HUBLET_STATUS SecureChannel::send(MessageType type, std::uint32_t request_id, co
       (peer_.max_chunk_count != 0 && chunks > peer_.max_chunk_count)) {
     HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "request of %zu bytes exceeds what the server accepts",
                body.size());
+    failure_ = "a request of " + std::to_string(body.size()) + " bytes is more than " + where_ + " accepts";
     return HUBLET_STATUS_TOO_LARGE;  // nothing sent: the channel stays usable
   }
   Writer w;
@@ -205,6 +260,8 @@ HUBLET_STATUS SecureChannel::receive(std::uint32_t request_id, Response& respons
                  channel_id_, request_id);
       return status;
     }
+    if (status == HUBLET_STATUS_MALFORMED) return broken(status, "a chunk that is not OPC UA");
+    if (status == HUBLET_STATUS_TOO_LARGE) return broken(status, "a chunk larger than agreed");
     if (status != HUBLET_STATUS_GOOD) return broken(status, "connection lost");
 
     ChunkHeader header;
@@ -259,6 +316,8 @@ HUBLET_STATUS SecureChannel::receive(std::uint32_t request_id, Response& respons
       HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN,
                  "secure channel %u: cannot decode the response to request %u (%s)", channel_id_, request_id,
                  status_name(status));
+      failure_ = "invalid answer from " + where_ + ": a response that cannot be decoded (" +
+                 status_name(status) + ")";
     }
     return status;
   }

@@ -48,6 +48,13 @@ class SecureChannel {
   // The server's status behind the latest SERVER_REFUSED (an Error message,
   // a refused OpenSecureChannel, an aborted response).
   std::uint32_t refusal() const { return refusal_; }
+  // Why the latest open() or call() failed, for a user, naming the server:
+  // "cannot resolve host ...", "cannot connect to 127.0.0.1:1: Connection
+  // refused", "connection to ... lost: closed by the server", "... is not an
+  // OPC UA server: it answered "HTTP/1.1 400 Bad Request"", "invalid answer
+  // from ...: <what>". Empty after a time-out (the caller knows how long it
+  // waited), an interrupt, or a refusal (refusal() says why).
+  const std::string& failure() const { return failure_; }
 
  private:
   HUBLET_STATUS hello(const std::string& url, Deadline deadline);
@@ -71,6 +78,8 @@ class SecureChannel {
   Deadline renew_at_{};
   int renewals_ = 0;
   std::uint32_t refusal_ = 0;
+  std::string where_;  // the server's host:port
+  std::string failure_;
 };
 
 }  // namespace hublet::ua

@@ -79,6 +79,11 @@ bool parse_endpoint(const std::string& url, Endpoint& out) {
   return true;
 }
 
+std::string Endpoint::text() const {
+  const bool ipv6 = host.find(':') != std::string::npos;
+  return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 HUBLET_STATUS resolve(const Endpoint& endpoint, std::vector<Address>& out, std::string& error) {
   return netio::resolve(endpoint.host, endpoint.port, AF_UNSPEC, out, error) ? HUBLET_STATUS_GOOD
                                                                              : HUBLET_STATUS_NOT_CONNECTED;
@@ -101,7 +106,12 @@ HUBLET_STATUS Socket::connect_any(const std::vector<Address>& addresses, Deadlin
   return HUBLET_STATUS_GOOD;
 }
 
-HUBLET_STATUS Socket::wait_ready(short events, Deadline deadline) const {
+HUBLET_STATUS Socket::lost(const std::string& why) {
+  error_ = why;
+  return HUBLET_STATUS_NOT_CONNECTED;
+}
+
+HUBLET_STATUS Socket::wait_ready(short events, Deadline deadline) {
   switch (netio::wait_ready(fd_.get(), events, deadline, interrupt_fd_)) {
     case netio::Wait::kReady:
       return HUBLET_STATUS_GOOD;
@@ -112,13 +122,13 @@ HUBLET_STATUS Socket::wait_ready(short events, Deadline deadline) const {
     case netio::Wait::kFailed:
       break;
   }
-  return HUBLET_STATUS_NOT_CONNECTED;
+  return lost(std::strerror(errno));
 }
 
 HUBLET_STATUS Socket::send_all(std::span<const std::uint8_t> bytes, Deadline deadline) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
-    if (!fd_) return HUBLET_STATUS_NOT_CONNECTED;
+    if (!fd_) return lost("not connected");
     const ssize_t n = ::send(fd_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
@@ -130,7 +140,7 @@ HUBLET_STATUS Socket::send_all(std::span<const std::uint8_t> bytes, Deadline dea
       if (ready != HUBLET_STATUS_GOOD) return ready;
       continue;
     }
-    return HUBLET_STATUS_NOT_CONNECTED;
+    return lost(n < 0 ? std::strerror(errno) : "closed by the server");
   }
   return HUBLET_STATUS_GOOD;
 }
@@ -138,15 +148,15 @@ HUBLET_STATUS Socket::send_all(std::span<const std::uint8_t> bytes, Deadline dea
 HUBLET_STATUS Socket::receive_some(Bytes& buffer, Deadline deadline) {
   std::uint8_t block[65536];
   for (;;) {
-    if (!fd_) return HUBLET_STATUS_NOT_CONNECTED;
+    if (!fd_) return lost("not connected");
     const ssize_t n = ::recv(fd_.get(), block, sizeof block, 0);
     if (n > 0) {
       buffer.insert(buffer.end(), block, block + n);
       return HUBLET_STATUS_GOOD;
     }
-    if (n == 0) return HUBLET_STATUS_NOT_CONNECTED;
+    if (n == 0) return lost("closed by the server");
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return HUBLET_STATUS_NOT_CONNECTED;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return lost(std::strerror(errno));
     const HUBLET_STATUS ready = wait_ready(POLLIN, deadline);
     if (ready != HUBLET_STATUS_GOOD) return ready;
   }

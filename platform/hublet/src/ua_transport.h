@@ -25,6 +25,8 @@ using Deadline = Clock::time_point;
 struct Endpoint {
   std::string host;  // without brackets
   int port = 4840;
+  // "host:port", an IPv6 address in brackets: how messages name the server.
+  std::string text() const;
 };
 
 // "opc.tcp://host[:port][/path]"; an IPv6 address in brackets. False for
@@ -61,12 +63,18 @@ class Socket {
   // CANCELLED when the interrupt was set first.
   HUBLET_STATUS receive_some(Bytes& buffer, Deadline deadline);
   void close() { fd_.reset(); }
+  // Why the latest NOT_CONNECTED came: "closed by the server", or the
+  // system's reason ("Connection reset by peer").
+  const std::string& error() const { return error_; }
 
  private:
-  HUBLET_STATUS wait_ready(short events, Deadline deadline) const;
+  HUBLET_STATUS wait_ready(short events, Deadline deadline);
+
+  HUBLET_STATUS lost(const std::string& why);
 
   netio::UniqueFd fd_;
   int interrupt_fd_ = -1;  // not owned
+  std::string error_;
 };
 
 // --- chunks ---------------------------------------------------------------
@@ -175,6 +183,11 @@ class ChunkReader {
  public:
   // One whole chunk (header included) of at most max_chunk_size bytes.
   HUBLET_STATUS next(Socket& socket, Deadline deadline, std::uint32_t max_chunk_size, Bytes& chunk);
+  // What arrived and is not part of a chunk returned yet: after a MALFORMED
+  // from next(), the bytes that are no chunk.
+  std::span<const std::uint8_t> unread() const {
+    return std::span<const std::uint8_t>(buffer_).subspan(start_);
+  }
   void clear() {
     buffer_.clear();
     start_ = 0;

@@ -45,7 +45,9 @@ bool resolve(const std::string& host, int port, int family, std::vector<Address>
   addrinfo* list = nullptr;
   const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
   if (rc != 0) {
-    error = "cannot resolve " + host + ": " + gai_strerror(rc);
+    // EAI_SYSTEM leaves the reason in errno; gai_strerror would say only "System error".
+    error =
+        "cannot resolve host " + host + ": " + (rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc));
     return false;
   }
   out.clear();
@@ -58,7 +60,7 @@ bool resolve(const std::string& host, int port, int family, std::vector<Address>
   }
   ::freeaddrinfo(list);
   if (out.empty()) {
-    error = "no address for " + host;
+    error = "cannot resolve host " + host + ": no address to connect to";
     return false;
   }
   return true;

@@ -63,7 +63,7 @@ void Recorder::finish() {
 
 RecorderCounts Recorder::counts() const {
   std::lock_guard lock(mutex_);
-  return {recorded_, queue_.waiting() + queue_.taken(), dropped_};
+  return {recorded_, queue_.waiting() + queue_.taken(), dropped_, failure_};
 }
 
 bool Recorder::should_end() const {
@@ -75,7 +75,10 @@ void Recorder::pause_recording(const std::string& why) {
   connected_ = false;
   next_attempt_ = Clock::now() + retry_interval_;
   // Failures caused by stopping are no news.
-  if (!paused_ && !stopping_) say_("数据库连接失败，暂停记录: " + why);
+  if (!stopping_) {
+    if (!paused_) say_("数据库连接失败，暂停记录: " + why);
+    failure_ = why;
+  }
   paused_ = true;
 }
 
@@ -125,6 +128,7 @@ void Recorder::run() {
     if (result.ok) {
       queue_.done();
       recorded_ += batch.size();
+      failure_.clear();
       if (resumed_) {
         resumed_ = false;
         report_drops();

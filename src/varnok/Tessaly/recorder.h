@@ -31,6 +31,9 @@ struct RecorderCounts {
   std::uint64_t recorded = 0;  // polls written
   std::size_t queued = 0;      // polls not written (yet)
   std::uint64_t dropped = 0;   // polls pushed out of a full queue
+  // Why the database took nothing lately: its latest failure, until a write
+  // succeeds again; failures caused by stopping do not count.
+  std::string failure;
 
   bool operator==(const RecorderCounts&) const = default;
 };
@@ -96,6 +99,7 @@ class Recorder final {
   std::uint64_t recorded_ = 0;
   std::uint64_t dropped_ = 0;
   std::uint64_t unreported_drops_ = 0;
+  std::string failure_;
 
   std::thread thread_;  // last: started after everything it uses
 };

@@ -3,7 +3,8 @@
 // Statuses returned by hublet: 0 is success, every failure is negative. When
 // the server refused (HUBLET_STATUS_SERVER_REFUSED), its own OPC UA status
 // says why: per item in ValueRecord and WriteResult, for a whole call in
-// last_server_status().
+// last_server_status(). When it could not be reached or answered nonsense,
+// last_transport_error() says why.
 
 #include <cstdint>
 #include <string>
@@ -50,5 +51,16 @@ inline bool is_good_status(std::uint32_t code) {
 // write_group_values); 0 after any other outcome. Per thread, so that
 // threads sharing a library do not see each other's.
 std::uint32_t last_server_status();
+
+// Why the calling thread's latest call that can reach the server (as above)
+// failed on the way to it or in its answer, naming the server, for a user:
+// "cannot resolve host nosuch.invalid: Name or service not known", "cannot
+// connect to 127.0.0.1:1: Connection refused", "no answer from
+// 10.255.255.1:4840 within 5 s", "connection to localhost:4840 lost: closed
+// by the server", "localhost:5432 is not an OPC UA server: it answered
+// "..."", "invalid answer from localhost:4840: <what>". Set with
+// NOT_CONNECTED, TIMEOUT, MALFORMED and TOO_LARGE; empty after any other
+// outcome. Per thread, like last_server_status().
+std::string last_transport_error();
 
 }  // namespace hublet

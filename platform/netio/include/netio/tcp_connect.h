@@ -21,8 +21,9 @@ struct Address {
 };
 
 // Every address the resolver gives for host:port, in its order. family is
-// AF_UNSPEC (IPv6 and IPv4) or AF_INET. False with the reason in `error` when
-// there is none.
+// AF_UNSPEC (IPv6 and IPv4) or AF_INET. False when there is none, with
+// `error` saying so for a user: "cannot resolve host NAME: <the resolver's
+// reason>".
 bool resolve(const std::string& host, int port, int family, std::vector<Address>& out, std::string& error);
 
 // Owns a socket descriptor.

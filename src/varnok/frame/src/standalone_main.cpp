@@ -69,16 +69,17 @@ int main(int argc, char** argv) {
   std::string host = where.host;
   double speed = 1.0;
 
-  CLI::App app{std::string("Runs the plant model ") + VARNOK_OBJECT_NAME + " on the OPC gateway."};
-  app.add_option("--port", port, "OPC RPC server port")
+  // The option texts use the user guide's words.
+  CLI::App app{std::string("Serves the plant model ") + VARNOK_OBJECT_NAME +
+               " on opcsim's gateway until Ctrl-C or SIGTERM."};
+  app.add_option("--port", port, "gateway port of opcsim, not the OPC UA port (VARNOK_GATEWAY_PORT)")
       ->capture_default_str()
       ->transform(varnok::cli::whole_number(1, 65535));
-  app.add_option("--group", group, "OPC group tag")->capture_default_str();
-  app.add_option("--host", host, "OPC RPC server host")->capture_default_str();
-  app.add_option("--speed", speed, "periods run this many times faster than real time")
+  app.add_option("--group", group, "tag group: 1 to 64 characters, no '.', no spaces")->capture_default_str();
+  app.add_option("--host", host, "machine that runs opcsim (VARNOK_HOST)")->capture_default_str();
+  app.add_option("--speed", speed, "periods per second of real time")
       ->capture_default_str()
-      ->transform(varnok::cli::decimal_number())
-      ->check(CLI::PositiveNumber);
+      ->transform(varnok::cli::positive_number());
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,14 +17,52 @@
 
 namespace varnok::cli {
 
+namespace cli_detail {
+
+// A number as the user would write it: 2000000 rather than 2e+06.
+inline std::string shown(double value) {
+  if (std::trunc(value) == value && std::fabs(value) < 1e15)
+    return std::to_string(static_cast<std::int64_t>(value));
+  char buffer[32];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, end);
+}
+
+// The one wording of a value outside an option's bounds, for whole and
+// decimal numbers alike: `below` says which side it left; a bound not given
+// is none.
+inline std::string outside(const std::string& value, bool below, const std::optional<std::string>& min,
+                           const std::optional<std::string>& max, bool min_excluded = false) {
+  if (min && max && !min_excluded) return value + " is not in " + *min + ".." + *max;
+  if (!below) return value + " is more than " + *max;
+  if (!min_excluded) return value + " is less than " + *min;
+  if (*min == "0" && !max) return value + " is not a positive number";
+  return value + " is not more than " + *min;
+}
+
+}  // namespace cli_detail
+
 // Options that take numbers: the text must be decimal (and, for an option,
-// finite: no setting of ours means NaN); CLI11 then converts the canonical
-// form we hand it.
-inline CLI::Validator decimal_number() {
+// finite: no setting of ours means NaN) and within the bounds; CLI11 then
+// converts the canonical form we hand it. `lower` says whether min itself
+// is taken.
+enum class Lower { kIncluded, kExcluded };
+
+inline CLI::Validator decimal_number(double min = -HUGE_VAL, double max = HUGE_VAL,
+                                     Lower lower = Lower::kIncluded) {
   return CLI::Validator(
-      [](std::string& text) -> std::string {
+      [min, max, lower](std::string& text) -> std::string {
         const auto value = parse_number(text);
         if (!value || !std::isfinite(*value)) return "\"" + text + "\" is not a finite decimal number";
+        const bool too_low = lower == Lower::kExcluded ? !(*value > min) : *value < min;
+        if (too_low || *value > max) {
+          const auto bound = [](double b) -> std::optional<std::string> {
+            if (std::isinf(b)) return std::nullopt;
+            return cli_detail::shown(b);
+          };
+          return cli_detail::outside(cli_detail::shown(*value), too_low, bound(min), bound(max),
+                                     lower == Lower::kExcluded);
+        }
         char buffer[32];
         const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, *value);
         text.assign(buffer, end);
@@ -32,15 +71,25 @@ inline CLI::Validator decimal_number() {
       "");
 }
 
+// Above zero, as speeds and factors are.
+inline CLI::Validator positive_number() {
+  CLI::Validator v = decimal_number(0, HUGE_VAL, Lower::kExcluded);
+  v.description("POSITIVE");
+  return v;
+}
+
 inline CLI::Validator whole_number(std::int64_t min = INT64_MIN, std::int64_t max = INT64_MAX) {
   return CLI::Validator(
       [min, max](std::string& text) -> std::string {
         const auto value = parse_whole_number(text);
         if (!value) return "\"" + text + "\" is not a whole decimal number";
         if (*value < min || *value > max) {
-          if (max == INT64_MAX) return std::to_string(*value) + " is less than " + std::to_string(min);
-          if (min == INT64_MIN) return std::to_string(*value) + " is more than " + std::to_string(max);
-          return std::to_string(*value) + " is not in " + std::to_string(min) + ".." + std::to_string(max);
+          const auto bound = [](std::int64_t b, std::int64_t none) -> std::optional<std::string> {
+            if (b == none) return std::nullopt;
+            return std::to_string(b);
+          };
+          return cli_detail::outside(std::to_string(*value), *value < min, bound(min, INT64_MIN),
+                                     bound(max, INT64_MAX));
         }
         text = std::to_string(*value);
         return {};
