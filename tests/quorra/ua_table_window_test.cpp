@@ -115,6 +115,19 @@ TEST(UATableWindow, DoubleClickOnAValueAsksAndSendsTheTypedText) {
   EXPECT_EQ(writes.count(), 3);  // 3.5, abc and 0x10 reached the worker, which refused the last two
 }
 
+TEST(UATableWindow, AServerThatCannotBeReachedIsNamedInTheWindow) {
+  UATableWindow window;
+  window.set_tsdb_settings({});
+  UATableWindow::ViewerSettings settings;
+  const int port = testing::free_port();
+  settings.endpoint = QString("opc.tcp://127.0.0.1:%1").arg(port);
+  settings.identifier = "T1";
+  window.start_opcua(settings);
+  EXPECT_TRUE(qt_wait_until([&] { return !window.status_line()->text().isEmpty(); }, 15000));
+  EXPECT_TRUE(window.status_line()->text().contains(QString("cannot connect to 127.0.0.1:%1").arg(port)))
+      << window.status_line()->text().toStdString();
+}
+
 TEST(UATableWindow, CopyPutsTheCellTextOnTheClipboard) {
   UATableWindow window;
   window.on_node_discovered("2:T1.CV1", "CV1");

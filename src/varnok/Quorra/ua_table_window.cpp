@@ -72,6 +72,7 @@ void UATableWindow::start_opcua(const ViewerSettings& settings) {
   connect(worker_.get(), &tessaly::OPCHubletWorker::data_changed, this, &UATableWindow::on_data_changed);
   connect(worker_.get(), &tessaly::OPCHubletWorker::data_stale, this, &UATableWindow::on_data_stale);
   connect(worker_.get(), &tessaly::OPCHubletWorker::write_finished, this, &UATableWindow::on_write_finished);
+  connect(worker_.get(), &tessaly::OPCHubletWorker::said, this, &UATableWindow::on_session_line);
   worker_->start();
 
   table_widget_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -118,6 +119,11 @@ void UATableWindow::on_write_finished(const QString& node_id_str, bool ok, const
   status_line_->setPalette(colours);
   status_line_->setText(ok ? node + QStringLiteral(" written.")
                            : node + QStringLiteral(" not written: ") + reason);
+}
+
+void UATableWindow::on_session_line(const QString& line) {
+  status_line_->setPalette(palette());
+  status_line_->setText(line);
 }
 
 void UATableWindow::on_cell_double_clicked(int row, int col) {

@@ -65,6 +65,7 @@ class UATableWindow : public QWidget {
   // Greys the node's value, keeping the last one when `value_str` is empty.
   void on_data_stale(const QString& node_id_str, const QString& value_str, const QString& status);
   void on_write_finished(const QString& node_id_str, bool ok, const QString& reason);
+  void on_session_line(const QString& line);
   void on_cell_double_clicked(int row, int col);
   void on_table_context_menu(const QPoint& pos);
   void copy_cell_content(const QPoint& pos);

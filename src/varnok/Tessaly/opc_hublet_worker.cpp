@@ -67,6 +67,10 @@ SessionEvents OPCHubletWorker::events() {
       }
     }
   };
+  events.say = [this](const std::string& line) {
+    ViewerSession::print_line(line);
+    emit said(QString::fromStdString(line));
+  };
   events.write_finished = [this](const WriteOutcome& outcome) {
     emit write_finished(QString::fromStdString(outcome.node_id), outcome.ok,
                         QString::fromStdString(outcome.reason));

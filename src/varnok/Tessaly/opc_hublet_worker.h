@@ -59,6 +59,9 @@ class OPCHubletWorker final : public QThread {
   void write_request(const QString& node_id, const QVariant& value);
   // The outcome of one write request: `reason` is empty when ok.
   void write_finished(const QString& node_id, bool ok, const QString& reason);
+  // A status line of the session (start-up failures, the database lost and
+  // back), also written to standard output.
+  void said(const QString& line);
 
  public slots:
   void handle_write_request(const QString& node_id_str, const QVariant& new_value);

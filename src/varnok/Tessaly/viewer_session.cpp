@@ -9,15 +9,11 @@
 
 namespace varnok::tessaly {
 
-namespace {
-
-void print_line(const std::string& line) {
-  static std::mutex mutex;  // lines from several threads stay whole
+void ViewerSession::print_line(const std::string& line) {
+  static std::mutex mutex;
   std::lock_guard lock(mutex);
   std::cout << line << std::endl;
 }
-
-}  // namespace
 
 ViewerSession::ViewerSession(SessionSettings settings, SessionEvents events)
     : settings_(std::move(settings)),
@@ -50,7 +46,10 @@ void ViewerSession::say(const std::string& line) const {
 
 bool ViewerSession::start_failed(const std::string& line) {
   // A start-up cut short by stop() or interrupt() is no failure to report.
-  if (running_.load()) say(line);
+  if (!running_.load()) return false;
+  // The server that cannot be reached, and why, after the usual words.
+  const std::string why = hublet::last_transport_error();
+  say(why.empty() ? line : line + ": " + why);
   return false;
 }
 

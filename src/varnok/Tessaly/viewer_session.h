@@ -62,6 +62,9 @@ class ViewerSession final {
   // What a stopping recorder may still spend writing its queue; and what an
   // owner grants run() after stop() before it calls interrupt(): together
   // well within the second a window may take to close.
+  // One status line on standard output, whole even when several threads say one.
+  static void print_line(const std::string& line);
+
   static constexpr std::chrono::milliseconds kDrainBudget{400};
   static constexpr std::chrono::milliseconds kStopGrace{500};
 
