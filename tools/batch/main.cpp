@@ -18,11 +18,13 @@ int main(int argc, char** argv) {
   CLI::App app{"Runs a plant model offline and prints its tags after every period as CSV."};
   app.add_option("MODULE", options.module, "module name, e.g. varnok.SISO")->required();
   app.add_option("OBJECT", options.object, "object exported by the module, e.g. TrainingSISO")->required();
-  app.add_option("--steps", options.steps, "number of periods to run")
+  app.add_option("--steps", options.steps, "periods to run")
+      ->capture_default_str()
       ->transform(varnok::cli::whole_number(1));
-  app.add_option("--set", set_texts, "TAG=VALUE@K: write VALUE to TAG before the task of period K");
-  app.add_option("--tags", tag_list, "comma-separated tags to print (default: all)");
-  app.add_option("--search", search_dirs, "folder put in front of the module search path");
+  app.add_option("--set", set_texts,
+                 "TAG=VALUE@K: write VALUE to TAG before period K, as a client would; can be repeated");
+  app.add_option("--tags", tag_list, "which tags to print, in this order, comma-separated (default: all)");
+  app.add_option("--search", search_dirs, "look for the module in this folder first; can be repeated");
 
   try {
     app.parse(argc, argv);
