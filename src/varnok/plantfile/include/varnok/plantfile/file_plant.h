@@ -1,0 +1,58 @@
+#pragma once
+
+// The plant a plant file describes, run like the built-in plants: its
+// inputs are settings a client writes, its outputs come from MIMOSim.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "corvex/mimo_sim.h"
+#include "varnok/frame/plant_simulation.h"
+#include "varnok/plantfile/plant_file.h"
+
+namespace varnok::plantfile {
+
+inline constexpr const char* kNoiseSwitch = "SET_CV_STD";
+inline constexpr const char* kRandomWalkSwitch = "SET_DV_RANDOM";
+inline constexpr const char* kOpenPrefix = "OPEN_";
+
+class FilePlant final : public frame::PlantSimulation {
+ public:
+  // Length of the noise and walk sequences, which then repeat.
+  static constexpr std::size_t kSequenceLength = 100000;
+
+  // The tag set, in publishing order: inputs, outputs, with open_loop_copy
+  // the OPEN_ inputs and OPEN_ outputs, RunCount, and with noise or walks in
+  // the file SET_CV_STD and SET_DV_RANDOM (both 1: on). Inputs with a random
+  // walk are disturbances: both copies see the same one, so they have no
+  // OPEN_ copy. The period lasts plant.period_seconds() of wall-clock time.
+  explicit FilePlant(const PlantFile& plant);
+
+  // The tag set with initial values, and what clients may write to it.
+  static corvex::ValueMap initial_tags(const PlantFile& plant);
+  static frame::SettingRules setting_rules(const PlantFile& plant);
+
+ private:
+  void step() override;
+
+  struct Noisy {
+    std::size_t slot;       // this output's entry in noise_
+    std::size_t open_slot;  // its copy's, or npos
+    std::vector<double> sequence;
+  };
+  struct Walk {
+    std::string tag;
+    std::vector<double> sequence;
+  };
+
+  bool switches_ = false;
+  corvex::MIMOSim plant_;
+  std::vector<corvex::MIMOSim> open_;  // the open-loop copy, when asked for
+  std::vector<Noisy> noisy_;
+  std::vector<Walk> walks_;
+  // Every output and copy -> this period's noise; keys fixed at start.
+  corvex::ValueMap noise_;
+};
+
+}  // namespace varnok::plantfile

@@ -1,0 +1,122 @@
+#pragma once
+
+// A plant described in a YAML file: inputs, outputs and the transfer-function
+// paths between them. The file is read and checked once, here; everything
+// that runs a file plant starts from the PlantFile this gives.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "corvex/plant_description.h"
+#include "varnok/errors.h"
+
+namespace varnok::plantfile {
+
+// Where something is in the file, 1-based; 0 when not known.
+struct Position {
+  int line = 0;
+  int column = 0;
+};
+
+// A bad plant file: what() is the one line "FILE:LINE:COLUMN: what is wrong".
+class PlantFileError : public SetupError {
+ public:
+  PlantFileError(std::string file, Position where, const std::string& reason);
+
+  const std::string& file() const noexcept { return file_; }
+  int line() const noexcept { return where_.line; }
+  int column() const noexcept { return where_.column; }
+  const std::string& reason() const noexcept { return reason_; }
+
+ private:
+  std::string file_;
+  Position where_;
+  std::string reason_;
+};
+
+enum class TimeUnit { kSecond, kMinute, kHour };
+
+// Seconds in one unit.
+double seconds_per(TimeUnit unit);
+
+// Engineering data a client may show; the plant itself never reads it.
+struct TagInfo {
+  std::string unit;
+  std::string description;
+  std::optional<double> low;
+  std::optional<double> high;
+};
+
+struct RandomWalk {
+  double amplitude = 0.0;  // population standard deviation of the walk
+};
+
+struct Noise {
+  double std = 0.0;  // at SET_CV_STD = 1
+};
+
+// One input -> output path, already in transfer-function form: num(s)/den(s)
+// in descending powers of s, times 1/s when integrating, delayed by
+// dead_time. Times are in the file's unit.
+struct Path {
+  std::string input;
+  std::vector<double> num;
+  std::vector<double> den;
+  double dead_time = 0.0;
+  bool integrating = false;
+  Position where;
+};
+
+struct Input {
+  std::string tag;
+  double initial = 0.0;
+  TagInfo info;
+  std::optional<RandomWalk> random_walk;
+  Position where;
+};
+
+struct Output {
+  std::string tag;
+  double initial = 0.0;
+  TagInfo info;
+  std::optional<Noise> noise;
+  std::vector<Path> paths;  // in file order
+  Position where;
+};
+
+struct PlantFile {
+  std::string file;  // as named when read, for messages
+  std::string name;
+  std::string description;
+  std::optional<std::string> group;
+  TimeUnit time_unit = TimeUnit::kSecond;
+  // Plant time per period in time_unit. The model works in the file's unit
+  // throughout (its times only matter relative to this one); only the
+  // wall-clock length of a period is in seconds, see period_seconds().
+  double sampling_time = 1.0;
+  bool open_loop_copy = false;
+  std::vector<Input> inputs;    // publishing order
+  std::vector<Output> outputs;  // publishing order
+
+  double period_seconds() const { return sampling_time * seconds_per(time_unit); }
+  bool has_noise() const;
+  bool has_random_walks() const;
+};
+
+// True for a name that reads as a plant file (.yaml or .yml), whatever its case.
+bool is_plant_file_name(std::string_view name);
+
+// Reads and checks a plant file. Throws PlantFileError for every fault of
+// its content, and SetupError naming the file when it cannot be read.
+PlantFile read_plant_file(const std::filesystem::path& path);
+
+// The same for text already in memory; `file` names it in messages.
+PlantFile parse_plant_file(const std::string& text, const std::string& file);
+
+// The paths of every output, for MIMOSim; times in the file's unit.
+corvex::PlantDescription plant_description(const PlantFile& plant);
+
+}  // namespace varnok::plantfile

@@ -1,0 +1,140 @@
+#include "varnok/plantfile/file_plant.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include "varnok/frame/noise.h"
+#include "varnok/frame/task_helpers.h"
+
+namespace varnok::plantfile {
+
+using corvex::ValueMap;
+
+namespace {
+
+// One seed for every file: the same file gives the same sequences on every start.
+constexpr std::uint64_t kSeed = 1;
+
+bool copied(const Input& input) {
+  return !input.random_walk.has_value();
+}
+
+std::string open_tag(std::string_view tag) {
+  return kOpenPrefix + std::string(tag);
+}
+
+std::size_t slot_of(const ValueMap& map, std::string_view tag) {
+  const auto it = std::find_if(map.begin(), map.end(), [&](const auto& entry) { return entry.first == tag; });
+  return static_cast<std::size_t>(it - map.begin());
+}
+
+corvex::PlantDescription open_copy(const PlantFile& plant) {
+  corvex::PlantDescription original = plant_description(plant);
+  corvex::PlantDescription copy;
+  for (const auto& [cv, paths] : original) {
+    corvex::InputPaths renamed;
+    for (const auto& [input, path] : paths) {
+      const bool has_copy = std::any_of(plant.inputs.begin(), plant.inputs.end(),
+                                        [&](const Input& in) { return in.tag == input && copied(in); });
+      renamed.set(has_copy ? open_tag(input) : input, path);
+    }
+    copy.set(open_tag(cv), std::move(renamed));
+  }
+  return copy;
+}
+
+}  // namespace
+
+ValueMap FilePlant::initial_tags(const PlantFile& plant) {
+  ValueMap data;
+  for (const auto& input : plant.inputs) data.set(input.tag, input.initial);
+  for (const auto& output : plant.outputs) data.set(output.tag, output.initial);
+  if (plant.open_loop_copy) {
+    for (const auto& input : plant.inputs) {
+      if (copied(input)) data.set(open_tag(input.tag), input.initial);
+    }
+    for (const auto& output : plant.outputs) data.set(open_tag(output.tag), output.initial);
+  }
+  data.set("RunCount", 0);
+  if (plant.has_noise() || plant.has_random_walks()) {
+    data.set(kNoiseSwitch, 1);
+    data.set(kRandomWalkSwitch, 1);
+  }
+  return data;
+}
+
+frame::SettingRules FilePlant::setting_rules(const PlantFile& plant) {
+  frame::SettingRules rules;
+  for (const auto& input : plant.inputs) rules.push_back({input.tag, frame::SettingKind::kValue, {}});
+  if (plant.open_loop_copy) {
+    for (const auto& input : plant.inputs) {
+      if (copied(input)) rules.push_back({open_tag(input.tag), frame::SettingKind::kValue, {}});
+    }
+  }
+  if (plant.has_noise() || plant.has_random_walks()) {
+    rules.push_back({kNoiseSwitch, frame::SettingKind::kValue, {}});  // the noise level; <= 0 is off
+    rules.push_back({kRandomWalkSwitch, frame::SettingKind::kFinite, {}});
+  }
+  return rules;
+}
+
+FilePlant::FilePlant(const PlantFile& plant)
+    : PlantSimulation(initial_tags(plant), setting_rules(plant), {.sampling_time = plant.period_seconds()}),
+      switches_(plant.has_noise() || plant.has_random_walks()),
+      plant_(plant_description(plant), get_data(), plant.sampling_time) {
+  if (plant.open_loop_copy) open_.emplace_back(open_copy(plant), get_data(), plant.sampling_time);
+
+  for (const auto& output : plant.outputs) {
+    noise_.set(output.tag, 0.0);
+    if (plant.open_loop_copy) noise_.set(open_tag(output.tag), 0.0);
+  }
+
+  // One generator, blocks in file order: the noisy outputs, then the walks.
+  frame::NormalGenerator gen(kSeed);
+  constexpr std::array noise_num{1.0, -0.5, 0.3};
+  constexpr std::array noise_den{1.0, -1.94, 0.9405};
+  for (const auto& output : plant.outputs) {
+    if (!output.noise) continue;
+    Noisy noisy{slot_of(noise_, output.tag), static_cast<std::size_t>(-1),
+                frame::coloured_noise(gen, kSequenceLength, noise_num, noise_den)};
+    frame::standardise(noisy.sequence);
+    for (double& x : noisy.sequence) x *= output.noise->std;
+    if (plant.open_loop_copy) noisy.open_slot = slot_of(noise_, open_tag(output.tag));
+    noisy_.push_back(std::move(noisy));
+  }
+  constexpr std::array walk_num{1.0, 0.7, -0.1};
+  constexpr std::array slow_den{1.0, -1.9, 0.9025};
+  constexpr std::array fast_den{1.0, -0.34, 0.0285};
+  constexpr double fast_weight = 10.0;
+  for (const auto& input : plant.inputs) {
+    if (!input.random_walk) continue;
+    Walk walk{input.tag, frame::random_walk(gen, kSequenceLength, walk_num, slow_den, fast_den, fast_weight)};
+    frame::remove_mean(walk.sequence);
+    frame::scale_about(walk.sequence, input.random_walk->amplitude, input.initial);
+    walks_.push_back(std::move(walk));
+  }
+}
+
+void FilePlant::step() {
+  ValueMap& data = get_data();
+  const std::size_t k = frame::wrap_index(get_task_count(), kSequenceLength);
+  if (switches_) {
+    const double level = frame::noise_level(data, kNoiseSwitch).to_double();
+    const auto slots = noise_.begin();
+    for (const auto& noisy : noisy_) {
+      const double sample = level * noisy.sequence[k];
+      slots[noisy.slot].second = sample;
+      if (noisy.open_slot != static_cast<std::size_t>(-1)) slots[noisy.open_slot].second = sample;
+    }
+    if (frame::random_dv_on(data, kRandomWalkSwitch)) {
+      for (const auto& walk : walks_) data.set(walk.tag, walk.sequence[k]);
+    }
+  }
+  data.merge(plant_.run(data, noise_));
+  for (auto& copy : open_) data.merge(copy.run(data, noise_));
+  data.set("RunCount", get_task_count());
+}
+
+}  // namespace varnok::plantfile

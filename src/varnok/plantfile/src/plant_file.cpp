@@ -1,0 +1,405 @@
+#include "varnok/plantfile/plant_file.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <fstream>
+#include <initializer_list>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include "varnok/number_text.h"
+
+namespace varnok::plantfile {
+
+namespace {
+
+// The gateway's limit on a tag name.
+constexpr std::size_t kMaxTagLength = 128;
+// MIMOSim refuses longer dead times; say so here, with the place.
+constexpr double kMaxDeadTimePeriods = 1e6;
+
+std::string in_quotes(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
+std::string join_names(std::initializer_list<std::string_view> names) {
+  std::string out;
+  for (const auto name : names) out += (out.empty() ? "" : ", ") + std::string(name);
+  return out;
+}
+
+// Reads one file; every fault becomes a PlantFileError at the node it is about.
+class Reader {
+ public:
+  explicit Reader(std::string file) : file_(std::move(file)) {}
+
+  PlantFile read(const std::string& text) {
+    YAML::Node root;
+    try {
+      root = YAML::Load(text);
+    } catch (const YAML::ParserException& e) {
+      throw PlantFileError(file_, at(e.mark), "not valid YAML: " + e.msg);
+    }
+    if (!root.IsMap()) throw fail(root, "expected a mapping with name, inputs and outputs at the top");
+    only_keys(root, {"name", "description", "group", "time_unit", "sampling_time", "open_loop_copy", "inputs",
+                     "outputs"});
+
+    PlantFile plant;
+    plant.file = file_;
+    plant.name = text_of(required(root, "name"), "name");
+    if (plant.name.empty()) throw fail(root["name"], "name is empty");
+    if (const auto node = root["description"]) plant.description = text_of(node, "description");
+    if (const auto node = root["group"]) {
+      plant.group = text_of(node, "group");
+      check_name(node, *plant.group, "group");
+    }
+    if (const auto node = root["time_unit"]) plant.time_unit = time_unit(node);
+    if (const auto node = root["sampling_time"]) {
+      plant.sampling_time = number(node, "sampling_time");
+      if (!(plant.sampling_time > 0)) throw fail(node, "sampling_time must be greater than 0");
+    }
+    if (const auto node = root["open_loop_copy"]) plant.open_loop_copy = flag(node, "open_loop_copy");
+
+    read_inputs(required(root, "inputs"), plant);
+    read_outputs(required(root, "outputs"), plant);
+    check_generated_names(plant);
+    return plant;
+  }
+
+ private:
+  Position at(const YAML::Mark& mark) const {
+    if (mark.is_null()) return {};
+    return {mark.line + 1, mark.column + 1};
+  }
+
+  // A null value (an empty entry) has no position of its own; the key before
+  // it stands in, see remember_key.
+  PlantFileError fail(const YAML::Node& node, const std::string& reason) const {
+    Position where = at(node.Mark());
+    if (where.line == 0) where = last_key_;
+    return PlantFileError(file_, where, reason);
+  }
+
+  PlantFileError fail_at(Position where, const std::string& reason) const {
+    return PlantFileError(file_, where, reason);
+  }
+
+  // Refuses a key not in `allowed` and one given twice (YAML itself allows that).
+  void only_keys(const YAML::Node& map, std::initializer_list<std::string_view> allowed) {
+    std::set<std::string> seen;
+    for (const auto& entry : map) {
+      const std::string key = key_text(entry.first);
+      if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
+        throw fail(entry.first,
+                   "unknown key " + in_quotes(key) + " (expected one of: " + join_names(allowed) + ")");
+      if (!seen.insert(key).second) throw fail(entry.first, "key " + in_quotes(key) + " given twice");
+    }
+  }
+
+  std::string key_text(const YAML::Node& key) {
+    if (!key.IsScalar()) throw fail(key, "a key must be a plain name");
+    last_key_ = at(key.Mark());
+    return key.Scalar();
+  }
+
+  YAML::Node required(const YAML::Node& map, const char* key) {
+    const YAML::Node node = map[key];
+    if (!node) throw fail(map, std::string("missing required key ") + in_quotes(key));
+    remember_key(map, key);
+    return node;
+  }
+
+  // Positions the messages about a null value at its key.
+  void remember_key(const YAML::Node& map, std::string_view key) {
+    for (const auto& entry : map) {
+      if (entry.first.IsScalar() && entry.first.Scalar() == key) last_key_ = at(entry.first.Mark());
+    }
+  }
+
+  YAML::Node member(const YAML::Node& map, std::string_view key) {
+    const YAML::Node node = map[std::string(key)];
+    if (node) remember_key(map, key);
+    return node;
+  }
+
+  std::string text_of(const YAML::Node& node, std::string_view what) {
+    if (!node.IsScalar()) throw fail(node, std::string(what) + " must be text");
+    return node.Scalar();
+  }
+
+  // Decimal numbers as the command lines read them, plus YAML's .inf and
+  // .nan; every number in a plant file must be finite.
+  double number(const YAML::Node& node, std::string_view what) {
+    if (!node.IsScalar()) throw fail(node, std::string(what) + " must be a number");
+    std::string text = node.Scalar();
+    if (node.Tag() != "!") {
+      std::string lower = text;
+      std::transform(lower.begin(), lower.end(), lower.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      for (const char* special : {".inf", "+.inf", "-.inf", ".nan"}) {
+        if (lower == special) text.erase(text.find('.'), 1);
+      }
+    }
+    const auto value = node.Tag() == "!" ? std::nullopt : parse_number(text);
+    if (!value) throw fail(node, std::string(what) + " must be a number, not " + in_quotes(node.Scalar()));
+    if (!std::isfinite(*value)) throw fail(node, std::string(what) + " must be finite, not " + node.Scalar());
+    return *value;
+  }
+
+  double non_negative(const YAML::Node& node, std::string_view what) {
+    const double value = number(node, what);
+    if (value < 0) throw fail(node, std::string(what) + " must not be negative, not " + node.Scalar());
+    return value;
+  }
+
+  bool flag(const YAML::Node& node, std::string_view what) {
+    bool value = false;
+    if (!node.IsScalar() || !YAML::convert<bool>::decode(node, value))
+      throw fail(node, std::string(what) + " must be true or false");
+    return value;
+  }
+
+  std::vector<double> coefficients(const YAML::Node& node, std::string_view what) {
+    if (!node.IsSequence()) throw fail(node, std::string(what) + " must be a list of numbers, e.g. [2, 1]");
+    if (node.size() == 0) throw fail(node, std::string(what) + " is empty");
+    std::vector<double> out;
+    for (const auto& item : node) out.push_back(number(item, what));
+    return out;
+  }
+
+  TimeUnit time_unit(const YAML::Node& node) {
+    const std::string text = text_of(node, "time_unit");
+    if (text == "s") return TimeUnit::kSecond;
+    if (text == "min") return TimeUnit::kMinute;
+    if (text == "h") return TimeUnit::kHour;
+    throw fail(node, "time_unit must be s, min or h, not " + in_quotes(text));
+  }
+
+  // A name that can be the last part of an OPC UA node id <group>.<tag>.
+  void check_name(const YAML::Node& node, const std::string& name, std::string_view what) {
+    if (name.empty()) throw fail(node, "empty " + std::string(what) + " name");
+    if (name.size() > kMaxTagLength)
+      throw fail(node,
+                 std::string(what) + " name is longer than " + std::to_string(kMaxTagLength) + " characters");
+    for (const unsigned char c : name) {
+      if (c <= ' ' || c == 0x7f)
+        throw fail(node,
+                   std::string(what) + " name " + in_quotes(name) + " contains blanks or control characters");
+    }
+    if (name.find('.') != std::string::npos)
+      throw fail(node, std::string(what) + " name " + in_quotes(name) + " contains \".\"");
+  }
+
+  void claim_tag(const YAML::Node& key, const std::string& tag) {
+    check_name(key, tag, "tag");
+    for (const char* own : {"RunCount", "SET_CV_STD", "SET_DV_RANDOM"}) {
+      if (tag == own) throw fail(key, "tag " + in_quotes(tag) + " is one the plant publishes itself");
+    }
+    if (!tags_.insert(tag).second) throw fail(key, "duplicate tag " + in_quotes(tag));
+  }
+
+  TagInfo tag_info(const YAML::Node& entry) {
+    TagInfo info;
+    if (const auto node = member(entry, "unit")) info.unit = text_of(node, "unit");
+    if (const auto node = member(entry, "description")) info.description = text_of(node, "description");
+    if (const auto node = member(entry, "low")) info.low = number(node, "low");
+    if (const auto node = member(entry, "high")) info.high = number(node, "high");
+    if (info.low && info.high && *info.low > *info.high) throw fail(entry["high"], "high is below low");
+    return info;
+  }
+
+  void read_inputs(const YAML::Node& node, PlantFile& plant) {
+    if (!node.IsMap() || node.size() == 0) throw fail(node, "inputs must map each input tag to its settings");
+    for (const auto& item : node) {
+      Input input;
+      input.tag = key_text(item.first);
+      input.where = at(item.first.Mark());
+      claim_tag(item.first, input.tag);
+      const YAML::Node& entry = item.second;
+      if (!entry.IsMap())
+        throw fail(entry, "input " + in_quotes(input.tag) + " must be a mapping, e.g. {initial: 0}");
+      only_keys(entry, {"initial", "unit", "description", "low", "high", "random_walk"});
+      input.initial = number(required(entry, "initial"), "initial");
+      input.info = tag_info(entry);
+      if (const auto walk = member(entry, "random_walk")) {
+        if (!walk.IsMap()) throw fail(walk, "random_walk must be a mapping, e.g. {amplitude: 0.1}");
+        only_keys(walk, {"amplitude"});
+        input.random_walk = RandomWalk{non_negative(required(walk, "amplitude"), "amplitude")};
+      }
+      plant.inputs.push_back(std::move(input));
+    }
+  }
+
+  void read_outputs(const YAML::Node& node, PlantFile& plant) {
+    if (!node.IsMap() || node.size() == 0)
+      throw fail(node, "outputs must map each output tag to its settings");
+    for (const auto& item : node) {
+      Output output;
+      output.tag = key_text(item.first);
+      output.where = at(item.first.Mark());
+      claim_tag(item.first, output.tag);
+      const YAML::Node& entry = item.second;
+      if (!entry.IsMap())
+        throw fail(entry,
+                   "output " + in_quotes(output.tag) + " must be a mapping, e.g. {initial: 0, paths: ...}");
+      only_keys(entry, {"initial", "unit", "description", "low", "high", "noise", "paths"});
+      output.initial = number(required(entry, "initial"), "initial");
+      output.info = tag_info(entry);
+      if (const auto noise = member(entry, "noise")) {
+        if (!noise.IsMap()) throw fail(noise, "noise must be a mapping, e.g. {std: 0.1}");
+        only_keys(noise, {"std"});
+        output.noise = Noise{non_negative(required(noise, "std"), "std")};
+      }
+      if (const auto paths = member(entry, "paths")) {
+        if (!paths.IsMap()) throw fail(paths, "paths must map input tags to transfer functions");
+        std::set<std::string> seen;
+        for (const auto& path : paths) {
+          const std::string input = key_text(path.first);
+          const bool known = std::any_of(plant.inputs.begin(), plant.inputs.end(),
+                                         [&](const Input& in) { return in.tag == input; });
+          if (!known) throw fail(path.first, in_quotes(input) + " is not an input");
+          if (!seen.insert(input).second) throw fail(path.first, "a second path from " + in_quotes(input));
+          output.paths.push_back(read_path(path.first, path.second, input, plant.sampling_time));
+        }
+      }
+      plant.outputs.push_back(std::move(output));
+    }
+  }
+
+  Path read_path(const YAML::Node& key, const YAML::Node& entry, const std::string& input,
+                 double sampling_time) {
+    Path path;
+    path.input = input;
+    path.where = at(key.Mark());
+    if (!entry.IsMap())
+      throw fail(entry, "path from " + in_quotes(input) +
+                            " must be {gain, time_constant, dead_time} or {num, den, dead_time}");
+    only_keys(entry, {"gain", "time_constant", "num", "den", "dead_time", "integrating"});
+    const bool first_order = entry["gain"] || entry["time_constant"];
+    const bool polynomial = entry["num"] || entry["den"];
+    if (first_order && polynomial)
+      throw fail(entry, "a path takes either gain and time_constant or num and den, not both");
+    if (first_order) {
+      // K/(T·s + 1); T = 0 is a pure gain, and a leading zero would be refused below.
+      path.num = {number(required(entry, "gain"), "gain")};
+      const double time_constant =
+          entry["time_constant"] ? non_negative(member(entry, "time_constant"), "time_constant") : 0.0;
+      path.den = time_constant > 0 ? std::vector{time_constant, 1.0} : std::vector{1.0};
+    } else if (polynomial) {
+      const YAML::Node num = required(entry, "num");
+      path.num = coefficients(num, "num");
+      const YAML::Node den = required(entry, "den");
+      path.den = coefficients(den, "den");
+      if (std::all_of(path.den.begin(), path.den.end(), [](double c) { return c == 0; }))
+        throw fail(den, "den is all zeros");
+      if (path.den.front() == 0) throw fail(den, "den starts with 0; give the highest power of s first");
+      const auto first = std::find_if(path.num.begin(), path.num.end(), [](double c) { return c != 0; });
+      if (first == path.num.end()) throw fail(num, "num is all zeros; leave the path out instead");
+      const auto num_degree = static_cast<std::size_t>(path.num.end() - first) - 1;
+      if (num_degree > path.den.size() - 1) {
+        throw fail(num, "improper transfer function: num has degree " + std::to_string(num_degree) +
+                            ", den only " + std::to_string(path.den.size() - 1));
+      }
+    } else {
+      throw fail(entry, "path from " + in_quotes(input) + " needs gain (and time_constant) or num and den");
+    }
+    if (const auto node = member(entry, "dead_time")) {
+      path.dead_time = non_negative(node, "dead_time");
+      if (path.dead_time / sampling_time > kMaxDeadTimePeriods)
+        throw fail(node, "dead_time is more than 1e6 sampling times");
+    }
+    if (const auto node = member(entry, "integrating")) path.integrating = flag(node, "integrating");
+    return path;
+  }
+
+  // The open-loop copies' names must not meet a tag of the file.
+  void check_generated_names(const PlantFile& plant) {
+    if (!plant.open_loop_copy) return;
+    const auto clash = [&](const std::string& tag, Position where) {
+      if (tags_.count("OPEN_" + tag) != 0)
+        throw fail_at(where, "duplicate tag \"OPEN_" + tag + "\": open_loop_copy gives " + in_quotes(tag) +
+                                 " a copy of that name");
+    };
+    for (const auto& input : plant.inputs) {
+      if (!input.random_walk) clash(input.tag, input.where);
+    }
+    for (const auto& output : plant.outputs) clash(output.tag, output.where);
+  }
+
+  std::string file_;
+  Position last_key_;
+  std::set<std::string> tags_;
+};
+
+}  // namespace
+
+PlantFileError::PlantFileError(std::string file, Position where, const std::string& reason)
+    : SetupError(file + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) + ": " +
+                 reason),
+      file_(std::move(file)),
+      where_(where),
+      reason_(reason) {}
+
+double seconds_per(TimeUnit unit) {
+  switch (unit) {
+    case TimeUnit::kMinute:
+      return 60.0;
+    case TimeUnit::kHour:
+      return 3600.0;
+    case TimeUnit::kSecond:
+      break;
+  }
+  return 1.0;
+}
+
+bool PlantFile::has_noise() const {
+  return std::any_of(outputs.begin(), outputs.end(), [](const Output& o) { return o.noise.has_value(); });
+}
+
+bool PlantFile::has_random_walks() const {
+  return std::any_of(inputs.begin(), inputs.end(), [](const Input& i) { return i.random_walk.has_value(); });
+}
+
+bool is_plant_file_name(std::string_view name) {
+  std::string lower(name);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const auto ends_with = [&](std::string_view tail) {
+    return lower.size() > tail.size() && lower.compare(lower.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  return ends_with(".yaml") || ends_with(".yml");
+}
+
+PlantFile read_plant_file(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  if (!in) throw SetupError(path.string() + ": cannot read the plant file");
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw SetupError(path.string() + ": cannot read the plant file");
+  return parse_plant_file(text.str(), path.string());
+}
+
+PlantFile parse_plant_file(const std::string& text, const std::string& file) {
+  return Reader(file).read(text);
+}
+
+corvex::PlantDescription plant_description(const PlantFile& plant) {
+  corvex::PlantDescription description;
+  for (const auto& output : plant.outputs) {
+    corvex::InputPaths paths;
+    for (const auto& path : output.paths) {
+      paths.set(path.input, corvex::TransferPath{.num_s = path.num,
+                                                 .den_s = path.den,
+                                                 .iodelay_s = path.dead_time,
+                                                 .integral = path.integrating});
+    }
+    description.set(output.tag, std::move(paths));
+  }
+  return description;
+}
+
+}  // namespace varnok::plantfile
