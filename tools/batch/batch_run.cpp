@@ -10,6 +10,7 @@
 #include "varnok/frame/errors.h"
 #include "varnok/frame/loader.h"
 #include "varnok/number_text.h"
+#include "varnok/plantfile/file_plant.h"
 
 namespace varnok::batch {
 
@@ -32,30 +33,57 @@ ScheduledWrite parse_scheduled_write(const std::string& text) {
   return write;
 }
 
-void run_batch(const BatchOptions& options, std::ostream& out) {
-  // Standard output carries the CSV.
-  corvex::set_message_sink([](const std::string& line) { std::cerr << line << std::endl; });
-  frame::ModuleLoader loader({frame::ModuleLoader::program_plugin_root()});
-  for (auto it = options.search_dirs.rbegin(); it != options.search_dirs.rend(); ++it)
-    loader.add_search_dir(*it);
+namespace {
 
-  const auto module = loader.load(options.module);
+// The simulation to run and the name its messages use. A module's object
+// stays alive through the module that holds it.
+struct Loaded {
+  std::shared_ptr<frame::ModuleLoader> loader;
+  std::shared_ptr<void> module;
+  std::shared_ptr<corvex::Simulink> simulation;
+  std::string name;
+};
+
+Loaded load(const BatchOptions& options) {
+  Loaded loaded;
+  if (plantfile::is_plant_file_name(options.module)) {
+    loaded.simulation = std::make_shared<plantfile::FilePlant>(plantfile::read_plant_file(options.module));
+    loaded.name = options.module;
+    return loaded;
+  }
+  loaded.loader = std::make_shared<frame::ModuleLoader>(
+      std::vector<std::filesystem::path>{frame::ModuleLoader::program_plugin_root()});
+  for (auto it = options.search_dirs.rbegin(); it != options.search_dirs.rend(); ++it)
+    loaded.loader->add_search_dir(*it);
+  const auto module = loaded.loader->load(options.module);
+  loaded.module = module;
   const auto object = module->get_object(options.object);
   const auto* simulation = std::get_if<std::shared_ptr<corvex::Simulink>>(&object);
   if (simulation == nullptr) {
     throw SetupError("object \"" + options.object + "\" of " + options.module +
                      " is a task, not a simulation");
   }
-  corvex::Simulink& sim = **simulation;
+  loaded.simulation = *simulation;
+  loaded.name = options.object;
+  return loaded;
+}
+
+}  // namespace
+
+void run_batch(const BatchOptions& options, std::ostream& out) {
+  // Standard output carries the CSV.
+  corvex::set_message_sink([](const std::string& line) { std::cerr << line << std::endl; });
+  const Loaded loaded = load(options);
+  corvex::Simulink& sim = *loaded.simulation;
   corvex::ValueMap& data = sim.get_data();
 
   const std::vector<std::string> tags = options.tags.empty() ? data.keys() : options.tags;
   for (const auto& tag : tags) {
-    if (!data.contains(tag)) throw SetupError("--tags: " + options.object + " has no tag \"" + tag + "\"");
+    if (!data.contains(tag)) throw SetupError("--tags: " + loaded.name + " has no tag \"" + tag + "\"");
   }
   for (const auto& write : options.writes) {
     if (!data.contains(write.tag))
-      throw SetupError("--set: " + options.object + " has no tag \"" + write.tag + "\"");
+      throw SetupError("--set: " + loaded.name + " has no tag \"" + write.tag + "\"");
     if (write.period > options.steps) {
       throw SetupError("--set " + write.tag + ": period " + std::to_string(write.period) +
                        " is after the last (" + std::to_string(options.steps) + ")");

@@ -17,8 +17,8 @@ struct ScheduledWrite {
 };
 
 struct BatchOptions {
-  std::string module;
-  std::string object;
+  std::string module;  // or a plant file, see is_plant_file_name
+  std::string object;  // empty for a plant file
   std::int64_t steps = 100;
   std::vector<ScheduledWrite> writes;
   std::vector<std::string> tags;  // empty: every tag, in tag-set order
@@ -29,10 +29,11 @@ struct BatchOptions {
 // UsageError with a message naming the text and what was expected.
 ScheduledWrite parse_scheduled_write(const std::string& text);
 
-// Loads the object and runs periods 1..steps, writing one CSV row per
-// period to out. The plant's own lines (a refused setting) go to standard
-// error from then on. Throws SetupError for an unknown module, object or
-// tag, and whatever task() throws.
+// Loads the object, or reads the plant file, and runs periods 1..steps,
+// writing one CSV row per period to out. The plant's own lines (a refused
+// setting) go to standard error from then on. Throws SetupError for an
+// unknown module, object or tag, a PlantFileError for a bad plant file, and
+// whatever task() throws.
 void run_batch(const BatchOptions& options, std::ostream& out);
 
 }  // namespace varnok::batch

@@ -7,6 +7,7 @@
 #include "batch_run.h"
 #include "varnok/cli.h"
 #include "varnok/errors.h"
+#include "varnok/plantfile/plant_file.h"
 
 int main(int argc, char** argv) {
   constexpr const char* kProgram = "varnok-batch";
@@ -16,8 +17,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> search_dirs;
 
   CLI::App app{"Runs a plant model offline and prints its tags after every period as CSV."};
-  app.add_option("MODULE", options.module, "module name, e.g. varnok.SISO")->required();
-  app.add_option("OBJECT", options.object, "object exported by the module, e.g. TrainingSISO")->required();
+  app.add_option("MODULE", options.module, "module name, e.g. varnok.SISO, or a plant file (.yaml or .yml)")
+      ->required();
+  app.add_option("OBJECT", options.object,
+                 "object exported by the module, e.g. TrainingSISO; none for a plant file");
   app.add_option("--steps", options.steps, "periods to run")
       ->capture_default_str()
       ->transform(varnok::cli::whole_number(1));
@@ -32,6 +35,11 @@ int main(int argc, char** argv) {
     return varnok::cli::parse_failure(app, e, kProgram);
   }
   try {
+    const bool plant_file = varnok::plantfile::is_plant_file_name(options.module);
+    if (plant_file && !options.object.empty())
+      throw varnok::UsageError(options.module + " is a plant file: it takes no OBJECT (\"" + options.object +
+                               "\")");
+    if (!plant_file && options.object.empty()) throw varnok::UsageError("OBJECT is required with a module");
     for (const auto& text : set_texts) options.writes.push_back(varnok::batch::parse_scheduled_write(text));
     std::size_t start = 0;
     while (!tag_list.empty() && start <= tag_list.size()) {

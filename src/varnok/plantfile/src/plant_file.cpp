@@ -76,10 +76,10 @@ class Reader {
     return {mark.line + 1, mark.column + 1};
   }
 
-  // A null value (an empty entry) has no position of its own; the key before
-  // it stands in, see remember_key.
+  // A null value (an empty entry) has no useful position of its own; the key
+  // before it stands in, see remember_key.
   PlantFileError fail(const YAML::Node& node, const std::string& reason) const {
-    Position where = at(node.Mark());
+    Position where = node.IsNull() ? last_key_ : at(node.Mark());
     if (where.line == 0) where = last_key_;
     return PlantFileError(file_, where, reason);
   }
