@@ -2,6 +2,8 @@
 
 #include <grpcpp/grpcpp.h>
 
+#include <limits>
+
 #include "gateway.grpc.pb.h"
 
 namespace corvex {
@@ -75,7 +77,8 @@ void GatewayClient::cancel() {
 }
 
 std::string GatewayClient::register_group(const std::string& group, const std::vector<TagValue>& tags,
-                                          std::chrono::milliseconds lease, const std::string& client) {
+                                          std::chrono::milliseconds lease, const std::string& client,
+                                          const TagInfoList& info) {
   pb::RegisterRequest request;
   request.set_group(group);
   request.set_lease_ms(static_cast<std::uint32_t>(lease.count()));
@@ -84,6 +87,17 @@ std::string GatewayClient::register_group(const std::string& group, const std::v
     auto* item = request.add_tags();
     item->set_name(tag.name);
     item->set_value(tag.value);
+  }
+  for (const auto& [name, about] : info) {
+    auto* item = request.add_info();
+    item->set_name(name);
+    item->set_description(about.description);
+    item->set_unit(about.unit);
+    if (about.low || about.high) {
+      constexpr double kOpen = std::numeric_limits<double>::infinity();
+      item->mutable_range()->set_low(about.low.value_or(-kOpen));
+      item->mutable_range()->set_high(about.high.value_or(kOpen));
+    }
   }
   pb::RegisterReply reply;
   call([&](grpc::ClientContext& context) { return stub_->stub->Register(&context, request, &reply); });

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "corvex/tag_info.h"
 #include "corvex/value.h"
 
 namespace grpc {
@@ -44,9 +45,10 @@ class GatewayClient {
   GatewayClient(const std::string& host, int port, std::chrono::milliseconds call_timeout);
   ~GatewayClient();
 
-  // Returns the session id.
+  // Returns the session id. `info` may name any of the tags.
   std::string register_group(const std::string& group, const std::vector<TagValue>& tags,
-                             std::chrono::milliseconds lease, const std::string& client);
+                             std::chrono::milliseconds lease, const std::string& client,
+                             const TagInfoList& info = {});
   std::vector<TagValue> read(const std::string& group, const std::string& session);
   void publish(const std::string& group, const std::string& session, const std::vector<TagValue>& tags);
   // Not affected by cancel(), so a stopping task can still let go.

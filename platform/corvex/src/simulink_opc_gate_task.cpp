@@ -97,8 +97,8 @@ void SimulinkOPCGateTask::set_waiting(Waiting waiting) {
 bool SimulinkOPCGateTask::ensure_registered(bool& reported_outage) {
   if (!session_.empty()) return true;
   try {
-    session_ =
-        client_->register_group(group_tag_, snapshot(simulator_->get_data()), options_.lease, client_name());
+    session_ = client_->register_group(group_tag_, snapshot(simulator_->get_data()), options_.lease,
+                                       client_name(), simulator_->tag_info());
     set_waiting({});
     say("Group " + group_tag_ + " registered on gateway " + client_->target() + " (" +
         std::to_string(simulator_->get_data().size()) + " tags)");

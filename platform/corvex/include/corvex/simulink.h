@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "corvex/tag_info.h"
 #include "corvex/value.h"
 
 namespace corvex {
@@ -34,6 +35,9 @@ class Simulink {
 
   // One period of the model. Failures are thrown to the caller.
   virtual void task() = 0;
+
+  // Descriptions, units and ranges clients may show; none by default.
+  virtual TagInfoList tag_info() const { return {}; }
 
   // Driver side: sets the task counter, then runs task().
   void run_task(std::int64_t task_count);
