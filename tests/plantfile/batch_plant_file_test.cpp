@@ -6,6 +6,8 @@
 #include <fstream>
 #include <string>
 
+#include "bad_plant_files.h"
+
 namespace {
 
 struct Outcome {
@@ -60,6 +62,22 @@ TEST(BatchPlantFile, ABadFileIsOneLineAndExitTwo) {
                              "unit, description, low, high, noise, paths)\n");
   EXPECT_EQ(outcome.out, "");
   std::filesystem::remove(file);
+}
+
+TEST(BatchPlantFile, EveryBadFileIsOneLineAndExitTwo) {
+  for (const auto& bad : varnok::plantfile::bad_plant_files()) {
+    SCOPED_TRACE(bad.what);
+    const auto file = write_file("_case.yaml", bad.text);
+    const auto outcome = run_batch(file.string());
+    EXPECT_EQ(outcome.exit_code, 2);
+    const std::string where =
+        file.string() + ":" + std::to_string(bad.line) + ":" + std::to_string(bad.column);
+    EXPECT_EQ(outcome.err.rfind("varnok-batch: " + where + ": ", 0), 0u) << outcome.err;
+    EXPECT_NE(outcome.err.find(bad.says), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
+    EXPECT_EQ(outcome.out, "");
+    std::filesystem::remove(file);
+  }
 }
 
 TEST(BatchPlantFile, AFileTakesNoObject) {

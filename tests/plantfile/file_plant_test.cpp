@@ -213,5 +213,70 @@ TEST(FilePlantNoise, AnUnusableSettingIsRefusedAndTheLastStays) {
   EXPECT_EQ(plant.get_data().at("MV").to_double(), 1.0);
 }
 
+// A level: integrating from the inflow valve, a PI loop on it.
+const char* const kLevelLoop = R"(
+name: level
+inputs: {FV: {initial: 40, low: 0, high: 100}}
+outputs: {LT: {initial: 50, paths: {FV: {gain: 0.02, integrating: true, dead_time: 2}}}}
+controllers:
+  LC: {measurement: LT, output: FV, setpoint: 50, kp: 4, ti: 40}
+)";
+
+TEST(FilePlantController, PublishesItsTunablesAfterTheOutputs) {
+  FilePlant plant(parse_plant_file(kLevelLoop, "level.yaml"));
+  EXPECT_EQ(plant.get_data().keys(),
+            (std::vector<std::string>{"FV", "LT", "LC_SP", "LC_MODE", "LC_KP", "LC_TI", "LC_TD", "LC_OP_LO",
+                                      "LC_OP_HI", "RunCount"}));
+  // The input's range is the loop's output range unless the file says otherwise.
+  EXPECT_EQ(plant.get_data().at("LC_OP_HI").to_double(), 100.0);
+}
+
+TEST(FilePlantController, BringsTheLevelToANewSetpointWithinItsLimits) {
+  FilePlant plant(parse_plant_file(kLevelLoop, "level.yaml"));
+  plant.get_data().set("LC_SP", 60);
+  double highest = 0;
+  for (int k = 1; k <= 2000; ++k) {
+    plant.run_task(k);
+    highest = std::max(highest, plant.get_data().at("FV").to_double());
+  }
+  EXPECT_NEAR(plant.get_data().at("LT").to_double(), 60.0, 1e-6);
+  // An integrating level settles only with the inflow back where it started.
+  EXPECT_NEAR(plant.get_data().at("FV").to_double(), 40.0, 1e-6);
+  EXPECT_LE(highest, 100.0);
+}
+
+TEST(FilePlantController, ManualModeLeavesTheInputToTheClient) {
+  FilePlant plant(parse_plant_file(kLevelLoop, "level.yaml"));
+  plant.get_data().set("LC_MODE", 0);
+  plant.get_data().set("LC_SP", 70);
+  plant.get_data().set("FV", 45);
+  for (int k = 1; k <= 50; ++k) plant.run_task(k);
+  EXPECT_EQ(plant.get_data().at("FV").to_double(), 45.0);
+  EXPECT_GT(plant.get_data().at("LT").to_double(), 50.0);
+}
+
+TEST(FilePlantController, UnusableTuningIsRefusedAndTheLastStays) {
+  FilePlant plant(parse_plant_file(kLevelLoop, "level.yaml"));
+  plant.get_data().set("LC_KP", std::nan(""));
+  plant.get_data().set("LC_OP_LO", 200);  // above OP_HI
+  plant.run_task(1);
+  EXPECT_EQ(plant.get_data().at("LC_KP").to_double(), 4.0);
+  EXPECT_EQ(plant.get_data().at("LC_OP_LO").to_double(), 0.0);
+  EXPECT_TRUE(std::isfinite(plant.get_data().at("FV").to_double()));
+}
+
+TEST(FilePlant, TellsClientsTheFilesUnitsAndRanges) {
+  FilePlant plant(parse_plant_file(kLevelLoop, "level.yaml"));
+  const auto info = plant.tag_info();
+  const auto of = [&](const std::string& tag) {
+    const auto it =
+        std::find_if(info.begin(), info.end(), [&](const auto& entry) { return entry.first == tag; });
+    return it == info.end() ? corvex::TagInfo{} : it->second;
+  };
+  EXPECT_EQ(of("FV").high, 100.0);
+  EXPECT_FALSE(of("LT").low.has_value());
+  EXPECT_NE(of("LC_SP").description.find("LT"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace varnok::plantfile

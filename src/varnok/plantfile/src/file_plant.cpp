@@ -45,12 +45,85 @@ corvex::PlantDescription open_copy(const PlantFile& plant) {
   return copy;
 }
 
+// Indices into kControllerTunables.
+enum Tunable : std::size_t { kSetpoint, kMode, kGain, kIntegralTime, kDerivativeTime, kLowLimit, kHighLimit };
+
+// The controllers' tunables in kControllerTunables order, with their values at start.
+std::vector<std::pair<std::string, double>> controller_tags(const Controller& loop) {
+  const double values[] = {loop.setpoint, loop.automatic ? 1.0 : 0.0, loop.kp, loop.ti, loop.td, loop.low,
+                           loop.high};
+  std::vector<std::pair<std::string, double>> tags;
+  std::size_t i = 0;
+  for (const auto tunable : kControllerTunables)
+    tags.emplace_back(controller_tag(loop.name, tunable), values[i++]);
+  return tags;
+}
+
+const TagInfo* info_of(const PlantFile& plant, std::string_view tag) {
+  for (const auto& input : plant.inputs) {
+    if (input.tag == tag) return &input.info;
+  }
+  for (const auto& output : plant.outputs) {
+    if (output.tag == tag) return &output.info;
+  }
+  return nullptr;
+}
+
+corvex::TagInfoList describe(const PlantFile& plant) {
+  corvex::TagInfoList list;
+  const auto add = [&](std::string tag, TagInfo info) {
+    if (!info.empty()) list.emplace_back(std::move(tag), std::move(info));
+  };
+  for (const auto& input : plant.inputs) add(input.tag, input.info);
+  for (const auto& output : plant.outputs) add(output.tag, output.info);
+  for (const auto& loop : plant.controllers) {
+    const std::string& cv_unit = info_of(plant, loop.measurement)->unit;
+    const std::string& mv_unit = info_of(plant, loop.output)->unit;
+    const std::string about = loop.name + " (" + loop.measurement + " -> " + loop.output + ")";
+    const std::string words[] = {
+        "Setpoint of " + about,          "Mode of " + about + ": 1 automatic, 0 manual",
+        "Proportional gain of " + about, "Integral time of " + about + ", 0 = off",
+        "Derivative time of " + about,   "Low output limit of " + about,
+        "High output limit of " + about};
+    const std::string units[] = {cv_unit, "", "", "", "", mv_unit, mv_unit};
+    std::size_t i = 0;
+    for (const auto& [tag, value] : controller_tags(loop)) {
+      add(tag, {.description = words[i], .unit = units[i], .low = {}, .high = {}});
+      ++i;
+    }
+  }
+  if (plant.open_loop_copy) {
+    const auto copy = [&](const std::string& tag, TagInfo info) {
+      info.description =
+          "Open-loop copy of " + tag + (info.description.empty() ? "" : ": " + info.description);
+      add(open_tag(tag), std::move(info));
+    };
+    for (const auto& input : plant.inputs) {
+      if (copied(input)) copy(input.tag, input.info);
+    }
+    for (const auto& output : plant.outputs) copy(output.tag, output.info);
+  }
+  add("RunCount", {.description = "Periods run", .unit = {}, .low = {}, .high = {}});
+  if (plant.has_noise() || plant.has_random_walks()) {
+    add(kNoiseSwitch, {.description = "Scale of every output's noise: 1 as in the file, 0 off",
+                       .unit = {},
+                       .low = {},
+                       .high = {}});
+    add(kRandomWalkSwitch,
+        {.description = "Random input walks: on above 0.5", .unit = {}, .low = {}, .high = {}});
+  }
+  return list;
+}
+
 }  // namespace
 
 ValueMap FilePlant::initial_tags(const PlantFile& plant) {
   ValueMap data;
   for (const auto& input : plant.inputs) data.set(input.tag, input.initial);
   for (const auto& output : plant.outputs) data.set(output.tag, output.initial);
+  for (const auto& loop : plant.controllers) {
+    for (const auto& [tag, value] : controller_tags(loop)) data.set(tag, value);
+  }
   if (plant.open_loop_copy) {
     for (const auto& input : plant.inputs) {
       if (copied(input)) data.set(open_tag(input.tag), input.initial);
@@ -68,6 +141,13 @@ ValueMap FilePlant::initial_tags(const PlantFile& plant) {
 frame::SettingRules FilePlant::setting_rules(const PlantFile& plant) {
   frame::SettingRules rules;
   for (const auto& input : plant.inputs) rules.push_back({input.tag, frame::SettingKind::kValue, {}});
+  for (const auto& loop : plant.controllers) {
+    const auto tag = [&](std::string_view tunable) { return controller_tag(loop.name, tunable); };
+    // The measurement is read too, but it is an output the plant overwrites.
+    rules =
+        frame::join({rules, frame::values({tag("SP"), tag("KP"), tag("TD")}), frame::switches({tag("MODE")}),
+                     frame::divisors({tag("TI")}), frame::limits(tag("OP_LO"), tag("OP_HI"))});
+  }
   if (plant.open_loop_copy) {
     for (const auto& input : plant.inputs) {
       if (copied(input)) rules.push_back({open_tag(input.tag), frame::SettingKind::kValue, {}});
@@ -85,6 +165,13 @@ FilePlant::FilePlant(const PlantFile& plant)
       switches_(plant.has_noise() || plant.has_random_walks()),
       plant_(plant_description(plant), get_data(), plant.sampling_time) {
   if (plant.open_loop_copy) open_.emplace_back(open_copy(plant), get_data(), plant.sampling_time);
+  for (const auto& loop : plant.controllers) {
+    std::vector<std::string> tags;
+    for (auto& [tag, value] : controller_tags(loop)) tags.push_back(std::move(tag));
+    loops_.push_back(
+        {corvex::PID(plant.sampling_time), loop.n, std::move(tags), loop.measurement, loop.output});
+  }
+  info_ = describe(plant);
 
   for (const auto& output : plant.outputs) {
     noise_.set(output.tag, 0.0);
@@ -131,6 +218,16 @@ void FilePlant::step() {
     if (frame::random_dv_on(data, kRandomWalkSwitch)) {
       for (const auto& walk : walks_) data.set(walk.tag, walk.sequence[k]);
     }
+  }
+  // Each loop moves its input from the previous period's measurement, as
+  // a real controller would before the plant responds.
+  for (auto& loop : loops_) {
+    const auto value = [&](Tunable which) { return data.at(loop.tags[which]).to_double(); };
+    loop.pid.setPIDParam(value(kGain), value(kIntegralTime), value(kDerivativeTime), loop.n);
+    loop.pid.setOPHighLowLimit(value(kHighLimit), value(kLowLimit));
+    const int mode = value(kMode) > 0.5 ? 1 : 0;
+    data.set(loop.output, loop.pid.run(mode, value(kSetpoint), data.at(loop.measurement).to_double(),
+                                       data.at(loop.output).to_double()));
   }
   data.merge(plant_.run(data, noise_));
   for (auto& copy : open_) data.merge(copy.run(data, noise_));

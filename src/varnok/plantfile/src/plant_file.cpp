@@ -46,7 +46,7 @@ class Reader {
     }
     if (!root.IsMap()) throw fail(root, "expected a mapping with name, inputs and outputs at the top");
     only_keys(root, {"name", "description", "group", "time_unit", "sampling_time", "open_loop_copy", "inputs",
-                     "outputs"});
+                     "outputs", "controllers"});
 
     PlantFile plant;
     plant.file = file_;
@@ -66,6 +66,7 @@ class Reader {
 
     read_inputs(required(root, "inputs"), plant);
     read_outputs(required(root, "outputs"), plant);
+    if (const auto node = member(root, "controllers")) read_controllers(node, plant);
     check_generated_names(plant);
     return plant;
   }
@@ -316,6 +317,61 @@ class Reader {
     return path;
   }
 
+  void read_controllers(const YAML::Node& node, PlantFile& plant) {
+    if (!node.IsMap()) throw fail(node, "controllers must map each loop's name to its settings");
+    std::set<std::string> driven;
+    for (const auto& item : node) {
+      Controller loop;
+      loop.name = key_text(item.first);
+      loop.where = at(item.first.Mark());
+      check_name(item.first, loop.name, "controller");
+      for (const auto tunable : kControllerTunables)
+        claim_tag(item.first, controller_tag(loop.name, tunable));
+      const YAML::Node& entry = item.second;
+      if (!entry.IsMap())
+        throw fail(entry, "controller " + in_quotes(loop.name) +
+                              " must be a mapping, e.g. {measurement: CV1, output: MV1, kp: 1}");
+      only_keys(entry, {"measurement", "output", "setpoint", "mode", "kp", "ti", "td", "n", "low", "high"});
+
+      const YAML::Node measurement = required(entry, "measurement");
+      loop.measurement = text_of(measurement, "measurement");
+      const auto cv = std::find_if(plant.outputs.begin(), plant.outputs.end(),
+                                   [&](const Output& o) { return o.tag == loop.measurement; });
+      if (cv == plant.outputs.end())
+        throw fail(measurement, in_quotes(loop.measurement) + " is not an output");
+
+      const YAML::Node output = required(entry, "output");
+      loop.output = text_of(output, "output");
+      const auto mv = std::find_if(plant.inputs.begin(), plant.inputs.end(),
+                                   [&](const Input& i) { return i.tag == loop.output; });
+      if (mv == plant.inputs.end()) throw fail(output, in_quotes(loop.output) + " is not an input");
+      if (mv->random_walk)
+        throw fail(output, in_quotes(loop.output) + " has a random walk; a controller cannot drive it");
+      if (!driven.insert(loop.output).second)
+        throw fail(output, in_quotes(loop.output) + " is driven by another controller already");
+
+      loop.setpoint = cv->initial;
+      if (const auto sp = member(entry, "setpoint")) loop.setpoint = number(sp, "setpoint");
+      if (const auto mode = member(entry, "mode")) {
+        const std::string text = text_of(mode, "mode");
+        if (text != "auto" && text != "manual")
+          throw fail(mode, "mode must be auto or manual, not " + in_quotes(text));
+        loop.automatic = text == "auto";
+      }
+      loop.kp = number(required(entry, "kp"), "kp");
+      if (const auto ti = member(entry, "ti")) loop.ti = non_negative(ti, "ti");
+      if (const auto td = member(entry, "td")) loop.td = non_negative(td, "td");
+      if (const auto n = member(entry, "n")) loop.n = non_negative(n, "n");
+      loop.low = mv->info.low.value_or(loop.low);
+      loop.high = mv->info.high.value_or(loop.high);
+      if (const auto low = member(entry, "low")) loop.low = number(low, "low");
+      if (const auto high = member(entry, "high")) loop.high = number(high, "high");
+      if (loop.low > loop.high)
+        throw fail(entry["high"] ? entry["high"] : item.first, "the output limits have high below low");
+      plant.controllers.push_back(std::move(loop));
+    }
+  }
+
   // The open-loop copies' names must not meet a tag of the file.
   void check_generated_names(const PlantFile& plant) {
     if (!plant.open_loop_copy) return;
@@ -362,6 +418,10 @@ bool PlantFile::has_noise() const {
 
 bool PlantFile::has_random_walks() const {
   return std::any_of(inputs.begin(), inputs.end(), [](const Input& i) { return i.random_walk.has_value(); });
+}
+
+std::string controller_tag(std::string_view controller, std::string_view tunable) {
+  return std::string(controller) + "_" + std::string(tunable);
 }
 
 bool is_plant_file_name(std::string_view name) {

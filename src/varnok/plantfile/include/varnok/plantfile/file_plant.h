@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "corvex/mimo_sim.h"
+#include "corvex/pid.h"
 #include "varnok/frame/plant_simulation.h"
 #include "varnok/plantfile/plant_file.h"
 
@@ -22,7 +23,8 @@ class FilePlant final : public frame::PlantSimulation {
   // Length of the noise and walk sequences, which then repeat.
   static constexpr std::size_t kSequenceLength = 100000;
 
-  // The tag set, in publishing order: inputs, outputs, with open_loop_copy
+  // The tag set, in publishing order: inputs, outputs, the controllers'
+  // tunables, with open_loop_copy
   // the OPEN_ inputs and OPEN_ outputs, RunCount, and with noise or walks in
   // the file SET_CV_STD and SET_DV_RANDOM (both 1: on). Inputs with a random
   // walk are disturbances: both copies see the same one, so they have no
@@ -33,6 +35,10 @@ class FilePlant final : public frame::PlantSimulation {
   static corvex::ValueMap initial_tags(const PlantFile& plant);
   static frame::SettingRules setting_rules(const PlantFile& plant);
 
+  // The file's units, ranges and descriptions, and words for the tags the
+  // plant adds.
+  corvex::TagInfoList tag_info() const override { return info_; }
+
  private:
   void step() override;
 
@@ -40,6 +46,14 @@ class FilePlant final : public frame::PlantSimulation {
     std::size_t slot;       // this output's entry in noise_
     std::size_t open_slot;  // its copy's, or npos
     std::vector<double> sequence;
+  };
+  struct Loop {
+    corvex::PID pid;
+    double n;
+    // The controller's tags, in kControllerTunables order.
+    std::vector<std::string> tags;
+    std::string measurement;
+    std::string output;
   };
   struct Walk {
     std::string tag;
@@ -51,6 +65,8 @@ class FilePlant final : public frame::PlantSimulation {
   std::vector<corvex::MIMOSim> open_;  // the open-loop copy, when asked for
   std::vector<Noisy> noisy_;
   std::vector<Walk> walks_;
+  std::vector<Loop> loops_;
+  corvex::TagInfoList info_;
   // Every output and copy -> this period's noise; keys fixed at start.
   corvex::ValueMap noise_;
 };

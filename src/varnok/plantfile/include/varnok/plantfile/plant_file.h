@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "corvex/plant_description.h"
+#include "corvex/tag_info.h"
 #include "varnok/errors.h"
 
 namespace varnok::plantfile {
@@ -43,12 +44,7 @@ enum class TimeUnit { kSecond, kMinute, kHour };
 double seconds_per(TimeUnit unit);
 
 // Engineering data a client may show; the plant itself never reads it.
-struct TagInfo {
-  std::string unit;
-  std::string description;
-  std::optional<double> low;
-  std::optional<double> high;
-};
+using TagInfo = corvex::TagInfo;
 
 struct RandomWalk {
   double amplitude = 0.0;  // population standard deviation of the walk
@@ -87,6 +83,30 @@ struct Output {
   Position where;
 };
 
+// A PID loop (corvex::PID) from an output to the input it drives; times in
+// the file's unit. Its tunables are published as <name>_SP, _MODE, _KP, _TI,
+// _TD, _OP_LO and _OP_HI.
+struct Controller {
+  std::string name;
+  std::string measurement;  // an output
+  std::string output;       // an input without a random walk
+  double setpoint = 0.0;
+  bool automatic = true;
+  double kp = 1.0;
+  double ti = 0.0;  // 0: no integral action
+  double td = 0.0;
+  double n = 10.0;  // derivative filter factor
+  double low = 0.0;
+  double high = 100.0;
+  Position where;
+};
+
+// The published tag of a controller's tunable, e.g. ("LC1", "SP") -> "LC1_SP".
+std::string controller_tag(std::string_view controller, std::string_view tunable);
+
+// The tunables every controller publishes, in publishing order.
+inline constexpr std::string_view kControllerTunables[] = {"SP", "MODE", "KP", "TI", "TD", "OP_LO", "OP_HI"};
+
 struct PlantFile {
   std::string file;  // as named when read, for messages
   std::string name;
@@ -100,6 +120,7 @@ struct PlantFile {
   bool open_loop_copy = false;
   std::vector<Input> inputs;    // publishing order
   std::vector<Output> outputs;  // publishing order
+  std::vector<Controller> controllers;
 
   double period_seconds() const { return sampling_time * seconds_per(time_unit); }
   bool has_noise() const;
