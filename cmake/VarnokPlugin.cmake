@@ -17,6 +17,6 @@ function(varnok_add_model name)
   set_property(GLOBAL APPEND PROPERTY VARNOK_PLUGINS ${name}_plugin)
 
   add_executable(${name} ${VARNOK_STANDALONE_MAIN} ${ARG_ENTRY})
-  target_link_libraries(${name} PRIVATE ${name}_model varnok::gate CLI11::CLI11 Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${name}_model varnok::serve)
   target_compile_definitions(${name} PRIVATE VARNOK_OBJECT_NAME="${ARG_OBJECT}" VARNOK_DEFAULT_GROUP="${ARG_GROUP}")
 endfunction()
