@@ -42,6 +42,9 @@ inline const std::vector<BadFile>& bad_plant_files() {
        "name: x\ninputs: {U: {initial: 0}}\noutputs:\n  Y:\n    initial: 0\n    paths:\n      U: {gain: 1, "
        "tau: 2}\n",
        7, 20, "unknown key \"tau\""},
+      {"control character in a key",
+       "name: x\n\"sampling\\ntime\": 2\ninputs: {U: {initial: 0}}\noutputs: {Y: {initial: 0}}\n", 2, 1,
+       "unknown key \"sampling\\x0atime\""},
       {"key twice", "name: x\nname: y\ninputs: {U: {initial: 0}}\noutputs: {Y: {initial: 0}}\n", 2, 1,
        "given twice"},
       {"path from a non-input",

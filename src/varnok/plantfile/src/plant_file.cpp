@@ -22,8 +22,24 @@ constexpr std::size_t kMaxTagLength = 128;
 // MIMOSim refuses longer dead times; say so here, with the place.
 constexpr double kMaxDeadTimePeriods = 1e6;
 
+// Text from the file as a message shows it: on one line, control
+// characters escaped, and cut when long.
+std::string one_line(std::string_view text) {
+  constexpr std::size_t kShown = 80;
+  std::string out;
+  for (const unsigned char c : text.substr(0, kShown)) {
+    if (c < ' ' || c == 0x7f) {
+      constexpr const char* kHex = "0123456789abcdef";
+      out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xf]};
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return text.size() > kShown ? out + "..." : out;
+}
+
 std::string in_quotes(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
+  return "\"" + one_line(text) + "\"";
 }
 
 std::string join_names(std::initializer_list<std::string_view> names) {
@@ -42,7 +58,7 @@ class Reader {
     try {
       root = YAML::Load(text);
     } catch (const YAML::ParserException& e) {
-      throw PlantFileError(file_, at(e.mark), "not valid YAML: " + e.msg);
+      throw PlantFileError(file_, at(e.mark), "not valid YAML: " + one_line(e.msg));
     }
     if (!root.IsMap()) throw fail(root, "expected a mapping with name, inputs and outputs at the top");
     only_keys(root, {"name", "description", "group", "time_unit", "sampling_time", "open_loop_copy", "inputs",
