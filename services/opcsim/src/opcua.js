@@ -1,6 +1,7 @@
 "use strict";
 // The OPC UA side: one folder per tag group under Objects, one Double
-// variable per tag, all in namespace 2.
+// variable per tag, all in namespace 2; tags with a unit or a range are
+// AnalogItems.
 
 const net = require("node:net");
 const path = require("node:path");
@@ -26,6 +27,7 @@ const { DataType, Variant } = require("node-opcua-variant");
 const { StatusCodes } = require("node-opcua-status-code");
 const { NodeId, NodeIdType } = require("node-opcua-nodeid");
 const { judgeClientWrite } = require("./client-write");
+const { TagInfoNodes } = require("./tag-info");
 
 const NAMESPACE_URI = "urn:varnok:opcsim";
 const APPLICATION_URI = "urn:varnok:opcsim:OrvaneOPCSim";
@@ -103,6 +105,7 @@ class TagSpace {
       throw new Error(`tag namespace got index ${this.namespace.index}, expected 2`);
     }
     this.objects = this.addressSpace.rootFolder.objects;
+    this.info = new TagInfoNodes(this.namespace);
     this.layout = new Map(); // group -> its variables' names, in browse order
     // Groups whose plant is gone: their variables carry BadNoCommunication
     // with the last value until the plant registers again.
@@ -119,13 +122,15 @@ class TagSpace {
     return node;
   }
 
-  // Makes the group's folder hold exactly `names`, in that order. A group
+  // Makes the group's folder hold exactly `names`, in that order, each
+  // showing its info (Map tag -> info; a tag not in it shows none). A group
   // registered again with the same tags keeps its nodes (clients stay
-  // subscribed); another tag set (another plant on the same group) replaces
-  // them, so no stale tags of an earlier plant linger.
+  // subscribed) and only their info changes; another tag set (another plant
+  // on the same group) replaces them, so no stale tags of an earlier plant
+  // linger.
   // The group counts as served from here on; the write of every tag that
   // follows registration makes the values Good again.
-  ensureGroup(group, names) {
+  ensureGroup(group, names, info = new Map()) {
     this.unserved.delete(group);
     const ns = this.namespace;
     let folder = this.addressSpace.findNode(this.nodeId(group));
@@ -137,7 +142,14 @@ class TagSpace {
       });
     }
     const current = this.layout.get(group) || [];
-    if (current.length === names.length && current.every((name, i) => name === names[i])) return;
+    if (current.length !== names.length || current.some((name, i) => name !== names[i])) {
+      this._replaceVariables(group, folder, current, names);
+    }
+    for (const name of names) this.info.show(this.variable(group, name), info.get(name));
+  }
+
+  _replaceVariables(group, folder, current, names) {
+    const ns = this.namespace;
     for (const name of current) {
       const node = this.addressSpace.findNode(this.nodeId(`${group}.${name}`));
       if (node) this.addressSpace.deleteNode(node);

@@ -11,6 +11,9 @@ const MAX_GROUP_LENGTH = 64;
 const MAX_TAG_LENGTH = 128;
 const MAX_TAGS = 10000;
 const MAX_CLIENT_LENGTH = 200;
+// Room for a sentence or two on an HMI, and for any unit symbol.
+const MAX_DESCRIPTION_LENGTH = 1000;
+const MAX_UNIT_LENGTH = 64;
 const SWEEP_INTERVAL_MS = 50;
 
 class GatewayError extends Error {
@@ -54,12 +57,55 @@ function describeClient(client, peer) {
 }
 
 // A session id as shown in messages: ids are 32 hex digits, so anything
-// longer is junk and is cut.
+// longer is junk and is cut. Also for names in info, which may be anything.
 const shown = (id) => (typeof id === "string" && id.length > 40 ? `${id.slice(0, 40)}...` : id);
 
+// Texts from plant files may hold line breaks or tabs (YAML block scalars
+// end in one); an HMI shows one line, so every run of control characters
+// becomes a space.
+const oneLine = (text) => (typeof text === "string" ? text.replace(/\p{Cc}+/gu, " ").trim() : "");
+
+// Length in characters, as the plant's author counts them.
+const longerThan = (text, limit) => text.length > limit && [...text].length > limit;
+
+// The checked info of a register request: tag -> { description, unit,
+// range: { low, high } or null }, only for tags with any. Throws on info
+// for a tag outside the group, info listed twice, texts too long, a range
+// that is NaN or upside down.
+function checkInfo(group, info, nameSet) {
+  const checked = new Map();
+  const seen = new Set();
+  for (const item of info || []) {
+    const tag = item.name;
+    if (!nameSet.has(tag)) throw invalid(`group "${group}" has no tag "${shown(tag)}" (named in info)`);
+    if (seen.has(tag)) throw invalid(`group "${group}": info for tag "${tag}" is listed twice`);
+    seen.add(tag);
+    const description = oneLine(item.description);
+    if (longerThan(description, MAX_DESCRIPTION_LENGTH)) {
+      throw invalid(`group "${group}": description of tag "${tag}" is longer than ${MAX_DESCRIPTION_LENGTH} characters`);
+    }
+    const unit = oneLine(item.unit);
+    if (longerThan(unit, MAX_UNIT_LENGTH)) {
+      throw invalid(`group "${group}": unit of tag "${tag}" is longer than ${MAX_UNIT_LENGTH} characters`);
+    }
+    let range = null;
+    if (item.range) {
+      const { low, high } = item.range;
+      if (typeof low !== "number" || typeof high !== "number" || Number.isNaN(low) || Number.isNaN(high)) {
+        throw invalid(`group "${group}": range of tag "${tag}" is not a number (low ${low}, high ${high})`);
+      }
+      if (low > high) throw invalid(`group "${group}": range of tag "${tag}" has low ${low} above high ${high}`);
+      range = { low, high };
+    }
+    if (description !== "" || unit !== "" || range) checked.set(tag, { description, unit, range });
+  }
+  return checked;
+}
+
 class Registry {
-  // store: { ensureGroup(group, names), write(group, tags), read(group, names),
-  //          markUnserved(group) }
+  // store: { ensureGroup(group, names, info), write(group, tags),
+  //          read(group, names), markUnserved(group) }
+  //   info: the Map checkInfo returns; a tag not in it shows no info
   // log: one line per call, no trailing newline
   constructor({ store, defaultLeaseMs, log = () => {}, now = Date.now }) {
     this.store = store;
@@ -94,6 +140,7 @@ class Registry {
       if (seen.has(tag.name)) throw invalid(`group "${group}": tag "${tag.name}" is listed twice`);
       seen.add(tag.name);
     }
+    const info = checkInfo(group, req.info, seen);
     let leaseMs = req.lease_ms || this.defaultLeaseMs;
     if (leaseMs < LEASE_MIN_MS || leaseMs > LEASE_MAX_MS) {
       throw invalid(`lease_ms ${leaseMs} is out of range ${LEASE_MIN_MS}..${LEASE_MAX_MS} (0 = server default)`);
@@ -109,7 +156,7 @@ class Registry {
     }
 
     const names = tags.map((t) => t.name);
-    this.store.ensureGroup(group, names);
+    this.store.ensureGroup(group, names, info);
     this.store.write(group, tags);
 
     const record = {
