@@ -11,6 +11,7 @@ namespace varnok::velmora {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::count_of;
 using testing::ScratchDir;
 
 TEST(FindFileInFolder, FindsFoldersNamedExactlyProcessAtAnyDepthWithoutFollowingLinks) {
@@ -83,6 +84,40 @@ TEST(DescriptorProcesses, KeepsDuplicatesInWalkOrderAndSkipsBadFilesWithOneLineE
   EXPECT_EQ(entries[0].module_name, entries[1].module_name);
   EXPECT_EQ(report.str(), "Skipped process descriptor " + (tree.path() / "three/process/info.yaml").string() +
                               ": not a mapping\n");
+}
+
+// What the file itself gives is seen in the runner's plant-file test.
+TEST(DescriptorProcesses, APlantFileFillsInWhatItsDescriptorLeavesOutAndABadOneStaysListedWithItsLine) {
+  ScratchDir tree;
+  const std::string plain = "name: Plain\ninputs: {U: {initial: 1}}\noutputs: {Y: {initial: 0}}\n";
+  tree.write("plain.yml", plain);
+  tree.write("typo.yaml", "nmae: B\n" + plain);
+  const std::string typo_line = (tree.path() / "typo.yaml").string() + ":1:1: unknown key \"nmae\"";
+  struct Case {
+    std::string descriptor, object, group, description_start;
+  };
+  const std::vector<Case> cases{
+      {"file: ../../plain.yml\nobject: Other\ndefaultGroup: G7\ndescription: Mine\n", "Plain", "G7", "Mine"},
+      {"file: ../../plain.yml\n", "Plain", "P1", "Plain"},
+      {"file: ../../typo.yaml\nobject: X\n", "X", "P1", typo_line},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i)
+    tree.write(std::to_string(i) + "/process/info.yaml", cases[i].descriptor);
+
+  std::ostringstream report;
+  const auto entries = descriptor_processes(tree.path(), report);
+  ASSERT_EQ(entries.size(), cases.size());
+  for (const ProcessEntry& entry : entries) {
+    const Case& expected = cases.at(std::stoul(fs::path(entry.import_dir).parent_path().filename().string()));
+    SCOPED_TRACE(expected.descriptor);
+    EXPECT_EQ(entry.module_name, expected.descriptor.substr(6, expected.descriptor.find('\n') - 6));
+    EXPECT_EQ(entry.object_name + " | " + entry.default_group, expected.object + " | " + expected.group);
+    EXPECT_TRUE(entry.description.starts_with(expected.description_start)) << entry.description;
+  }
+  EXPECT_TRUE(report.str().starts_with("Process descriptor " +
+                                       (tree.path() / "2/process/info.yaml").string() + ": " + typo_line))
+      << report.str();
+  EXPECT_EQ(count_of(report.str(), "\n"), 1);
 }
 
 TEST(ProcessImporterTest, PutsTheProcessFolderFirstOnceAndBuildsAFreshObjectEachTime) {

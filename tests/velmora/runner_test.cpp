@@ -334,5 +334,43 @@ TEST_F(RunningProcesses, TheExampleUserProcessIsListedAndRuns) {
   window.stop_btn->click();
 }
 
+// The example descriptor, with a plant file of the test's own beside it.
+TEST_F(RunningProcesses, APlantFileIsReadOnEveryStartABadOneStartsNothingAndTheFixedOneRuns) {
+  fs::create_directories(cwd.path() / "plants/process");
+  fs::copy_file(VELMORA_PLANTS_EXAMPLE_INFO, cwd.path() / "plants/process/info.yaml");
+  const fs::path plant = cwd.path() / "plants/wood_berry.yaml";
+  fs::copy_file(VELMORA_PLANT_FIXTURE, plant);
+  OrvaneSimulatorWidget window(options());
+  choose_last_row();
+  window.show_dialog();
+  ASSERT_EQ(window.lineEdit_moduleName->text() + " | " + window.lineEdit_objectName->text() + " | " +
+                window.lineEdit_groupName->text() + " | " + window.lineEdit_processDetail->text(),
+            "../wood_berry.yaml | Gain plant | PG1 | Y is twice U");
+
+  cwd.write("plants/wood_berry.yaml",
+            "name: B\ninputs: {U: {initial: 1}}\noutputs: {Y: {initial: 0, paths: {V: {}}}}\n");
+  const std::string line_start = plant.string() + ":3:35: ";
+  CapturedStdout out;
+  window.start_btn->click();
+  ASSERT_EQ(modals.shown().size(), 2u);
+  EXPECT_EQ(modals.shown()[1].title, "Cannot start the process");
+  EXPECT_TRUE(modals.shown()[1].text.startsWith(QString::fromStdString(line_start)))
+      << modals.shown()[1].text.toStdString();
+  EXPECT_EQ(count_of(out.take(), "Cannot start the process: " + modals.shown()[1].text.toStdString() + "\n"),
+            1);
+  EXPECT_EQ(controls_of(window), kSelected);
+  EXPECT_FALSE(window.worker_thread()->isRunning());
+  EXPECT_EQ(status_line(window), "Not started: " + modals.shown()[1].text);
+
+  fs::copy_file(VELMORA_PLANT_FIXTURE, plant, fs::copy_options::overwrite_existing);
+  window.start_btn->click();
+  ASSERT_TRUE(qt_wait_until([&] { return number(window, "PG1.Y") == 2.0; }, 10000)) << "first cycle seen";
+  EXPECT_EQ(status_line(window), "Running on group PG1.");
+  emit window.ua_widget->worker()->write_request("2:PG1.U", "3");
+  EXPECT_TRUE(qt_wait_until([&] { return number(window, "PG1.Y") == 6.0; }, 5000));
+  window.stop_btn->click();
+  EXPECT_EQ(modals.shown().size(), 2u);
+}
+
 }  // namespace
 }  // namespace varnok::velmora

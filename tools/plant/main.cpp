@@ -12,7 +12,6 @@
 
 int main(int argc, char** argv) {
   constexpr const char* kProgram = "varnok-plant";
-  constexpr const char* kDefaultGroup = "P1";
   varnok::frame::block_stop_signals();
   varnok::defaults::Addresses where;
   try {
@@ -37,7 +36,7 @@ int main(int argc, char** argv) {
 
   try {
     const auto plant = varnok::plantfile::read_plant_file(file);
-    if (options.group.empty()) options.group = plant.group.value_or(kDefaultGroup);
+    if (options.group.empty()) options.group = plant.group.value_or(varnok::plantfile::kDefaultGroup);
     varnok::frame::serve(std::make_shared<varnok::plantfile::FilePlant>(plant), options,
                          "\"" + plant.name + "\" from " + file);
   } catch (const std::exception& e) {

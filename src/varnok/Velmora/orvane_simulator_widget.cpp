@@ -12,9 +12,11 @@
 #include <iostream>
 
 #include "app_icon.h"
+#include "plant_file_process.h"
 #include "process_task.h"
 #include "select_item_dialog.h"
 #include "server_dialog.h"
+#include "varnok/plantfile/plant_file.h"
 #include "worker_thread.h"
 
 namespace varnok::velmora {
@@ -190,16 +192,23 @@ void OrvaneSimulatorWidget::start_process() {
   const std::string object_name = lineEdit_objectName->text().toStdString();
   const std::string group = lineEdit_groupName->text().toStdString();
 
+  const bool plant_file = plantfile::is_plant_file_name(module_name);
   std::shared_ptr<corvex::Task> task;
   try {
-    const frame::ExportedObject object = importer_.dynamic_import_object(directory, module_name, object_name);
+    const frame::ExportedObject object =
+        plant_file ? frame::ExportedObject(plant_from_file(directory, module_name))
+                   : importer_.dynamic_import_object(directory, module_name, object_name);
     task = task_for_object(object, {options_.grpc_server_ip.toStdString(), options_.grpc_server_port}, group);
   } catch (const std::exception& e) {
-    report(QStringLiteral("Cannot start the process"),
-           QStringLiteral("Object \"%1\" of module \"%2\": %3")
-               .arg(QString::fromStdString(object_name), QString::fromStdString(module_name),
-                    QString::fromLocal8Bit(e.what())),
-           true);
+    // A plant file's fault is one line that already names the file.
+    const QString why = QString::fromLocal8Bit(e.what());
+    const QString text =
+        plant_file ? why
+                   : QStringLiteral("Object \"%1\" of module \"%2\": %3")
+                         .arg(QString::fromStdString(object_name), QString::fromStdString(module_name), why);
+    // The box goes away; the status line keeps the cause in view.
+    statusBar()->showMessage(QStringLiteral("Not started: ") + text);
+    report(QStringLiteral("Cannot start the process"), text, true);
     return;
   }
 

@@ -64,7 +64,8 @@ class OrvaneSimulatorWidget final : public QMainWindow {
   void show_server_dialog();
   void start_process_btn_clicked();
   void stop_process_btn_clicked();
-  // Loads the process in the "Process INFO" fields afresh and runs it.
+  // Loads the process in the "Process INFO" fields afresh (a module, or a
+  // plant file read again) and runs it.
   void start_process();
   // Stops the running process and waits for its thread.
   void close_process();

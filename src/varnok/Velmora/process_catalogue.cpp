@@ -8,6 +8,9 @@
 #include <sstream>
 #include <system_error>
 
+#include "plant_file_process.h"
+#include "varnok/plantfile/plant_file.h"
+
 namespace varnok::velmora {
 
 namespace fs = std::filesystem;
@@ -124,6 +127,7 @@ std::vector<ProcessEntry> descriptor_processes(const fs::path& directory, std::o
   for (const std::string& file : find_file_in_folder(directory.string(), "process", "info.yaml")) {
     auto result = read_process_descriptor(file);
     if (auto* entry = std::get_if<ProcessEntry>(&result)) {
+      if (plantfile::is_plant_file_name(entry->module_name)) complete_plant_file_entry(*entry, report);
       entries.push_back(std::move(*entry));
     } else {
       report << "Skipped process descriptor " << file << ": " << std::get<std::string>(result) << std::endl;

@@ -25,7 +25,7 @@ std::vector<std::string> find_file_in_folder(const std::string& directory, const
                                              const std::string& target_file);
 
 // The module name a descriptor's `file` stands for: the text without one
-// trailing ".py" or ".so".
+// trailing ".py" or ".so". A plant file's name stays as written.
 std::string module_name_of_file(const std::string& file);
 
 // Reads one descriptor into an entry. Keys `file`, `object`, `defaultGroup`
@@ -35,8 +35,10 @@ std::string module_name_of_file(const std::string& file);
 // of those keys.
 std::variant<ProcessEntry, std::string> read_process_descriptor(const std::filesystem::path& yaml_file);
 
-// Every descriptor under `directory` (in walk order) that reads cleanly;
-// each one skipped costs one line on `report`.
+// Every descriptor under `directory` (in walk order) that reads cleanly,
+// those naming a plant file completed from it (complete_plant_file_entry);
+// each descriptor skipped and each plant file unread costs one line on
+// `report`.
 std::vector<ProcessEntry> descriptor_processes(const std::filesystem::path& directory, std::ostream& report);
 
 }  // namespace varnok::velmora

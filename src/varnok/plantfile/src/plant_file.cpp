@@ -17,8 +17,11 @@ namespace varnok::plantfile {
 
 namespace {
 
-// The gateway's limit on a tag name.
+// The gateway's limits on a tag name, a unit and a description (a copy's
+// description adds its prefix to the file's).
 constexpr std::size_t kMaxTagLength = 128;
+constexpr std::size_t kMaxUnitLength = 64;
+constexpr std::size_t kMaxDescriptionLength = 500;
 // MIMOSim refuses longer dead times; say so here, with the place.
 constexpr double kMaxDeadTimePeriods = 1e6;
 
@@ -219,10 +222,19 @@ class Reader {
     if (!tags_.insert(tag).second) throw fail(key, "duplicate tag " + in_quotes(tag));
   }
 
+  // Bounded so that what the gateway carries to clients always fits.
+  std::string bounded_text(const YAML::Node& node, std::string_view what, std::size_t most) {
+    std::string text = text_of(node, what);
+    if (text.size() > most)
+      throw fail(node, std::string(what) + " is longer than " + std::to_string(most) + " characters");
+    return text;
+  }
+
   TagInfo tag_info(const YAML::Node& entry) {
     TagInfo info;
-    if (const auto node = member(entry, "unit")) info.unit = text_of(node, "unit");
-    if (const auto node = member(entry, "description")) info.description = text_of(node, "description");
+    if (const auto node = member(entry, "unit")) info.unit = bounded_text(node, "unit", kMaxUnitLength);
+    if (const auto node = member(entry, "description"))
+      info.description = bounded_text(node, "description", kMaxDescriptionLength);
     if (const auto node = member(entry, "low")) info.low = number(node, "low");
     if (const auto node = member(entry, "high")) info.high = number(node, "high");
     if (info.low && info.high && *info.low > *info.high) throw fail(entry["high"], "high is below low");

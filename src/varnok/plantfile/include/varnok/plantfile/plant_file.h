@@ -107,6 +107,9 @@ std::string controller_tag(std::string_view controller, std::string_view tunable
 // The tunables every controller publishes, in publishing order.
 inline constexpr std::string_view kControllerTunables[] = {"SP", "MODE", "KP", "TI", "TD", "OP_LO", "OP_HI"};
 
+// The group a plant file is served as when neither it nor the user names one.
+inline constexpr const char* kDefaultGroup = "P1";
+
 struct PlantFile {
   std::string file;  // as named when read, for messages
   std::string name;
