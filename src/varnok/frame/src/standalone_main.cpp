@@ -1,6 +1,7 @@
 // The program form of a plant model: serves the model's object on the
-// gateway until SIGINT or SIGTERM. Built once per model with
-// VARNOK_OBJECT_NAME and VARNOK_DEFAULT_GROUP defined.
+// gateway until SIGINT or SIGTERM. Compiled once and linked into every
+// model's program, which names its object and default group (see
+// varnok_add_model).
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
@@ -10,6 +11,9 @@
 #include "varnok/defaults.h"
 #include "varnok/frame/plugin.h"
 #include "varnok/frame/serve.h"
+
+extern const char* const varnok_program_object;
+extern const char* const varnok_program_group;
 
 int main(int argc, char** argv) {
   varnok::frame::block_stop_signals();
@@ -21,10 +25,10 @@ int main(int argc, char** argv) {
     return varnok::report(program, e);
   }
 
-  CLI::App app{std::string("Serves the plant model ") + VARNOK_OBJECT_NAME +
+  CLI::App app{std::string("Serves the plant model ") + varnok_program_object +
                " on opcsim's gateway until Ctrl-C or SIGTERM."};
   varnok::frame::ServeOptions options;
-  varnok::frame::add_serve_options(app, options, where, VARNOK_DEFAULT_GROUP);
+  varnok::frame::add_serve_options(app, options, where, varnok_program_group);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -35,11 +39,11 @@ int main(int argc, char** argv) {
     const varnok::frame::PluginInfo* info = varnok_plugin_info();
     const std::unique_ptr<varnok::frame::Module, void (*)(varnok::frame::Module*)> module(info->create(),
                                                                                           info->destroy);
-    const auto* object = module->objects().find(VARNOK_OBJECT_NAME);
+    const auto* object = module->objects().find(varnok_program_object);
     const auto* simulation = object ? std::get_if<std::shared_ptr<corvex::Simulink>>(object) : nullptr;
     if (simulation == nullptr)
-      throw varnok::SetupError(std::string("no simulation object ") + VARNOK_OBJECT_NAME);
-    varnok::frame::serve(*simulation, options, VARNOK_OBJECT_NAME);
+      throw varnok::SetupError(std::string("no simulation object ") + varnok_program_object);
+    varnok::frame::serve(*simulation, options, varnok_program_object);
   } catch (const std::exception& e) {
     return varnok::report(program, e);
   }
