@@ -3,19 +3,18 @@
 // one after another: an OPC UA client sees all of the plant's tags, in
 // order, and RunCount counting.
 
-const { test, before, after } = require("node:test");
+const { test } = require("node:test");
 const assert = require("node:assert/strict");
 const path = require("node:path");
 const { spawn } = require("node:child_process");
 
 const repo = path.resolve(__dirname, "..", "..");
 const opcsimDir = path.join(repo, "services", "opcsim");
-const { startOpcsim, opcuaSession } = require(path.join(opcsimDir, "test", "helpers"));
 const { AttributeIds, BrowseDirection, StatusCodes } = require(
   require.resolve("node-opcua-client", { paths: [opcsimDir] }),
 );
 
-const { buildDir, until, tagsOf } = require("./support");
+const { buildDir, until, tagsOf, opcsimWithClient } = require("./support");
 const MODELS = [
   { program: "SISO", object: "TrainingSISO", group: "S1" },
   { program: "Brinell", object: "Brinell", group: "S1" },
@@ -25,25 +24,14 @@ const MODELS = [
   { program: "Farrow", object: "DV_process", group: "S7" },
 ];
 
-let sim;
-let ua;
-
-before(async () => {
-  sim = await startOpcsim();
-  ua = await opcuaSession(sim.endpoint);
-});
-
-after(async () => {
-  if (ua) await ua.close().catch(() => {});
-  if (sim) sim.kill();
-});
+const live = opcsimWithClient();
 
 for (const model of MODELS) {
   test(`${model.program} serves group ${model.group} with all its tags and RunCount counting`, async () => {
     const expected = tagsOf(model);
     const child = spawn(
       path.join(buildDir, "bin", model.program),
-      ["--host", "127.0.0.1", "--port", String(sim.gatewayPort), "--speed", "50"],
+      ["--host", "127.0.0.1", "--port", String(live.sim.gatewayPort), "--speed", "50"],
       { stdio: ["ignore", "pipe", "pipe"] },
     );
     let output = "";
@@ -52,7 +40,7 @@ for (const model of MODELS) {
     const exited = new Promise((r) => child.once("exit", (code, signal) => r({ code, signal })));
     try {
       await until(async () => output.includes(`Group ${model.group} registered`), 15000, `${model.program} to register`);
-      const result = await ua.session.browse({
+      const result = await live.ua.session.browse({
         nodeId: `ns=2;s=${model.group}`,
         browseDirection: BrowseDirection.Forward,
         referenceTypeId: "HierarchicalReferences",
@@ -63,7 +51,7 @@ for (const model of MODELS) {
       assert.deepEqual(result.references.map((r) => r.browseName.name), expected);
 
       const runCount = async () =>
-        (await ua.session.read({ nodeId: `ns=2;s=${model.group}.RunCount`, attributeId: AttributeIds.Value })).value
+        (await live.ua.session.read({ nodeId: `ns=2;s=${model.group}.RunCount`, attributeId: AttributeIds.Value })).value
           .value;
       const first = await until(async () => (await runCount()) > 0 && runCount(), 10000, "first period");
       await until(async () => (await runCount()) >= first + 10, 10000, "ten more periods");

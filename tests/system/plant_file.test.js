@@ -4,15 +4,14 @@
 // units and ranges the file gives, and a written MV reaching the CV after
 // the path's dead time. Needs the built tree (VARNOK_BUILD_DIR, default build/).
 
-const { test, before, after } = require("node:test");
+const { test } = require("node:test");
 const fs = require("node:fs");
 const os = require("node:os");
 const assert = require("node:assert/strict");
 const path = require("node:path");
 
-const { repo, until, sleep, startProgram, stopProgram, killForgotten, exitOf } = require("./support");
+const { repo, until, sleep, startProgram, stopProgram, exitOf, opcsimWithClient } = require("./support");
 const opcsimDir = path.join(repo, "services", "opcsim");
-const { startOpcsim, opcuaSession } = require(path.join(opcsimDir, "test", "helpers"));
 const { AttributeIds, DataType, StatusCodes, BrowseDirection } = require(
   require.resolve("node-opcua-client", { paths: [opcsimDir] }),
 );
@@ -20,29 +19,17 @@ const { AttributeIds, DataType, StatusCodes, BrowseDirection } = require(
 const WOOD_BERRY = path.join(repo, "examples", "plants", "wood_berry.yaml");
 const GROUP = "WB1";
 
-let sim;
-let ua;
-
-before(async () => {
-  sim = await startOpcsim();
-  ua = await opcuaSession(sim.endpoint);
-});
-
-after(async () => {
-  killForgotten();
-  if (ua) await ua.close().catch(() => {});
-  if (sim) sim.kill();
-});
+const live = opcsimWithClient();
 
 const node = (tag) => `ns=2;s=${GROUP}.${tag}`;
 
 async function read(tags) {
-  const values = await ua.session.read(tags.map((tag) => ({ nodeId: node(tag), attributeId: AttributeIds.Value })));
+  const values = await live.ua.session.read(tags.map((tag) => ({ nodeId: node(tag), attributeId: AttributeIds.Value })));
   return values.map((v) => v.value.value);
 }
 
 async function write(tag, value) {
-  const [status] = await ua.session.write([
+  const [status] = await live.ua.session.write([
     { nodeId: node(tag), attributeId: AttributeIds.Value, value: { value: { dataType: DataType.Double, value } } },
   ]);
   assert.equal(status.value, StatusCodes.Good.value, `write ${tag}: ${status}`);
@@ -50,7 +37,7 @@ async function write(tag, value) {
 
 // The variable's properties by browse name, read as a client finds them.
 async function properties(tag) {
-  const browsed = await ua.session.browse({
+  const browsed = await live.ua.session.browse({
     nodeId: node(tag),
     referenceTypeId: "HasProperty",
     browseDirection: BrowseDirection.Forward,
@@ -59,7 +46,7 @@ async function properties(tag) {
   });
   const out = {};
   for (const ref of browsed.references || []) {
-    const [value] = await ua.session.read([{ nodeId: ref.nodeId, attributeId: AttributeIds.Value }]);
+    const [value] = await live.ua.session.read([{ nodeId: ref.nodeId, attributeId: AttributeIds.Value }]);
     out[ref.browseName.name] = value.value.value;
   }
   return out;
@@ -75,12 +62,12 @@ test("varnok-plant serves the Wood-Berry file: tags, units and ranges, and the M
     "--host",
     "127.0.0.1",
     "--port",
-    String(sim.gatewayPort),
+    String(live.sim.gatewayPort),
   ]);
   try {
     await until(async () => child.output.includes(`Group ${GROUP} registered`), 15000, "registration");
 
-    const browsed = await ua.session.browse(`ns=2;s=${GROUP}`);
+    const browsed = await live.ua.session.browse(`ns=2;s=${GROUP}`);
     const names = browsed.references.map((r) => r.browseName.name);
     for (const tag of ["MV1", "MV2", "DV1", "CV1", "CV2", "RunCount", "SET_CV_STD", "SET_DV_RANDOM"]) {
       assert.ok(names.includes(tag), `${tag} missing from ${names}`);
@@ -89,7 +76,7 @@ test("varnok-plant serves the Wood-Berry file: tags, units and ranges, and the M
     const cv1 = await properties("CV1");
     assert.equal(cv1.EngineeringUnits.displayName.text, "mol%");
     assert.deepEqual([cv1.EURange.low, cv1.EURange.high], [0, 100]);
-    const [description] = await ua.session.read([{ nodeId: node("CV1"), attributeId: AttributeIds.Description }]);
+    const [description] = await live.ua.session.read([{ nodeId: node("CV1"), attributeId: AttributeIds.Description }]);
     assert.match(description.value.value.text, /distillate/);
     assert.deepEqual(await properties("RunCount").then((p) => Object.keys(p).includes("EURange")), false);
 
@@ -139,7 +126,7 @@ test("varnok-plant serves the Wood-Berry file: tags, units and ranges, and the M
 test("varnok-plant refuses a bad plant file with its position and exit 2, and starts nothing", async () => {
   const bad = path.join(fs.mkdtempSync(path.join(os.tmpdir(), "varnok-plant-")), "bad.yaml");
   fs.writeFileSync(bad, "name: x\ninputs: {U: {initial: 0}}\noutputs:\n  Y: {initial: 0, paths: {V: {gain: 1}}}\n");
-  const child = startProgram("varnok-plant", [bad, "--port", String(sim.gatewayPort)]);
+  const child = startProgram("varnok-plant", [bad, "--port", String(live.sim.gatewayPort)]);
   const { code } = await exitOf(child);
   assert.equal(code, 2);
   assert.equal(child.output, `varnok-plant: ${bad}:4:27: "V" is not an input\n`);

@@ -4,15 +4,14 @@
 // BadNoCommunication (within the lease when the plant is killed, at once when
 // it stops cleanly) and Good again when the plant comes back.
 
-const { test, before, after } = require("node:test");
+const { test, before } = require("node:test");
 const assert = require("node:assert/strict");
 const path = require("node:path");
 const { execFile } = require("node:child_process");
 const { promisify } = require("node:util");
-const { repo, bin, until, startProgram, killForgotten, exitOf, stopProgram, tagsOf } = require("./support");
+const { repo, bin, until, startProgram, exitOf, stopProgram, tagsOf, opcsimWithClient } = require("./support");
 
 const opcsimDir = path.join(repo, "services", "opcsim");
-const { startOpcsim, opcuaSession } = require(path.join(opcsimDir, "test", "helpers"));
 const { AttributeIds, StatusCodes } = require(require.resolve("node-opcua-client", { paths: [opcsimDir] }));
 
 const SPEED = 10;
@@ -23,28 +22,18 @@ const MARGIN_MS = 10000;
 const SISO = { program: "SISO", object: "TrainingSISO" };
 const NO_COMMUNICATION = StatusCodes.BadNoCommunication.name;
 
-let sim;
-let ua;
+const live = opcsimWithClient();
 let tags;
-
-before(async () => {
+before(() => {
   tags = tagsOf(SISO);
-  sim = await startOpcsim();
-  ua = await opcuaSession(sim.endpoint);
-});
-
-after(async () => {
-  killForgotten();
-  if (ua) await ua.close().catch(() => {});
-  if (sim) sim.kill();
 });
 
 const startSiso = (group) =>
-  startProgram(SISO.program, ["--host", "127.0.0.1", "--port", String(sim.gatewayPort), "--group", group, "--speed", String(SPEED)]);
+  startProgram(SISO.program, ["--host", "127.0.0.1", "--port", String(live.sim.gatewayPort), "--group", group, "--speed", String(SPEED)]);
 
 // tag -> DataValue, every tag of the group in one request.
 async function readGroup(group) {
-  const dvs = await ua.session.read(tags.map((tag) => ({ nodeId: `ns=2;s=${group}.${tag}`, attributeId: AttributeIds.Value })));
+  const dvs = await live.ua.session.read(tags.map((tag) => ({ nodeId: `ns=2;s=${group}.${tag}`, attributeId: AttributeIds.Value })));
   return Object.fromEntries(tags.map((tag, i) => [tag, dvs[i]]));
 }
 
@@ -64,7 +53,7 @@ test("SIGKILL: the group turns BadNoCommunication within the plant's lease, and 
   const runCount = `ns=2;s=${group}.RunCount`;
   let plant = startSiso(group);
   await runCountReaches(group, 3);
-  const subscription = await ua.subscribe([runCount]);
+  const subscription = await live.ua.subscribe([runCount]);
   try {
     plant.kill("SIGKILL");
     await exitOf(plant);
@@ -80,7 +69,7 @@ test("SIGKILL: the group turns BadNoCommunication within the plant's lease, and 
     assertAll(await readGroup(group), NO_COMMUNICATION);
     // The project's own client shows the kept value with its status, and fails.
     await assert.rejects(
-      promisify(execFile)(bin("varnok-ua"), [sim.endpoint, "read", `2:${group}.RunCount`], { timeout: 20000 }),
+      promisify(execFile)(bin("varnok-ua"), [live.sim.endpoint, "read", `2:${group}.RunCount`], { timeout: 20000 }),
       (err) =>
         err.code === 1 &&
         err.stdout === `ns=2;s=${group}.RunCount\t${lastGood.value.value.toFixed(1)}\tBadNoCommunication (0x80310000)\n`,

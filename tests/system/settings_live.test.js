@@ -4,13 +4,12 @@
 // refused tag reads back the value in force, and the plant says so once.
 // Needs the built tree (VARNOK_BUILD_DIR, default build/).
 
-const { test, before, after } = require("node:test");
+const { test } = require("node:test");
 const assert = require("node:assert/strict");
 const path = require("node:path");
 
-const { repo, until, sleep, startProgram, stopProgram, killForgotten, tagsOf } = require("./support");
+const { repo, until, sleep, startProgram, stopProgram, tagsOf, opcsimWithClient } = require("./support");
 const opcsimDir = path.join(repo, "services", "opcsim");
-const { startOpcsim, opcuaSession } = require(path.join(opcsimDir, "test", "helpers"));
 const { AttributeIds, DataType, StatusCodes, VariantArrayType } = require(
   require.resolve("node-opcua-client", { paths: [opcsimDir] }),
 );
@@ -24,30 +23,18 @@ const MODELS = [
 ];
 const REFUSAL = /^(\S+) = (\S+) refused in period \d+: .*$/gm;
 
-let sim;
-let ua;
-
-before(async () => {
-  sim = await startOpcsim();
-  ua = await opcuaSession(sim.endpoint);
-});
-
-after(async () => {
-  killForgotten();
-  if (ua) await ua.close().catch(() => {});
-  if (sim) sim.kill();
-});
+const live = opcsimWithClient();
 
 // One group's tags as numbers, all from one read request.
 async function readAll(group, tags) {
-  const values = await ua.session.read(
+  const values = await live.ua.session.read(
     tags.map((tag) => ({ nodeId: `ns=2;s=${group}.${tag}`, attributeId: AttributeIds.Value })),
   );
   return Object.fromEntries(tags.map((tag, i) => [tag, values[i].value.value]));
 }
 
 async function writeAll(group, writes) {
-  const statuses = await ua.session.write(
+  const statuses = await live.ua.session.write(
     writes.map(([tag, value]) => ({
       nodeId: `ns=2;s=${group}.${tag}`,
       attributeId: AttributeIds.Value,
@@ -102,7 +89,7 @@ async function episode(plant, tags, writes, { allRefused = false } = {}) {
 for (const model of MODELS) {
   test(`${model.program}: unusable writes through OPC UA are refused and the plant runs on`, async () => {
     const tags = tagsOf(model).filter((tag) => tag !== "RunCount");
-    const args = ["--host", "127.0.0.1", "--port", String(sim.gatewayPort), "--group", model.group];
+    const args = ["--host", "127.0.0.1", "--port", String(live.sim.gatewayPort), "--group", model.group];
     const child = startProgram(model.program, [...args, "--speed", String(SPEED)]);
     const plant = { model, child };
     try {

@@ -14,7 +14,8 @@ const repo = path.resolve(__dirname, "..", "..");
 const buildDir = path.resolve(repo, process.env.VARNOK_BUILD_DIR || "build");
 const bin = (name) => path.join(buildDir, "bin", name);
 const execFileAsync = promisify(execFile);
-const { freePort } = require(path.join(repo, "services", "opcsim", "test", "helpers"));
+const { before, after } = require("node:test");
+const { freePort, startOpcsim, opcuaSession } = require(path.join(repo, "services", "opcsim", "test", "helpers"));
 const PSQL = "/usr/lib/postgresql/15/bin/psql";
 const DB = { user: "postgres", password: "plok9876", name: "tsdb_simulation" };
 
@@ -197,4 +198,35 @@ class Services {
   }
 }
 
-module.exports = { repo, buildDir, bin, freePort, until, sleep, startProgram, killForgotten, exitOf, stopProgram, tagsOf, Services };
+// An opcsim of the test file's own and a node-opcua session on it, for all
+// of the file's tests: `sim` and `ua` are set once the file's `before` ran.
+// Children left by a failed test are killed after the file.
+function opcsimWithClient() {
+  const live = { sim: null, ua: null };
+  before(async () => {
+    live.sim = await startOpcsim();
+    live.ua = await opcuaSession(live.sim.endpoint);
+  });
+  after(async () => {
+    killForgotten();
+    if (live.ua) await live.ua.close().catch(() => {});
+    if (live.sim) live.sim.kill();
+  });
+  return live;
+}
+
+module.exports = {
+  repo,
+  buildDir,
+  bin,
+  freePort,
+  until,
+  sleep,
+  startProgram,
+  killForgotten,
+  exitOf,
+  stopProgram,
+  tagsOf,
+  opcsimWithClient,
+  Services,
+};
