@@ -48,14 +48,7 @@ struct Loaded {
 Loaded load(const BatchOptions& options) {
   Loaded loaded;
   if (plantfile::is_plant_file_name(options.module)) {
-    const plantfile::PlantFile file = plantfile::read_plant_file(options.module);
-    // The reader refuses what MIMOSim would; should one slip through, it is
-    // still the file's fault, not a run-time one.
-    try {
-      loaded.simulation = std::make_shared<plantfile::FilePlant>(file);
-    } catch (const std::invalid_argument& e) {
-      throw SetupError(options.module + ": " + e.what());
-    }
+    loaded.simulation = plantfile::build_file_plant(plantfile::read_plant_file(options.module));
     loaded.name = options.module;
     return loaded;
   }

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   try {
     const auto plant = varnok::plantfile::read_plant_file(file);
     if (options.group.empty()) options.group = plant.group.value_or(varnok::plantfile::kDefaultGroup);
-    varnok::frame::serve(std::make_shared<varnok::plantfile::FilePlant>(plant), options,
+    varnok::frame::serve(varnok::plantfile::build_file_plant(plant), options,
                          "\"" + plant.name + "\" from " + file);
   } catch (const std::exception& e) {
     return varnok::report(kProgram, e);

@@ -38,13 +38,9 @@ void complete_plant_file_entry(ProcessEntry& entry, std::ostream& report) {
 std::shared_ptr<corvex::Simulink> plant_from_file(const std::string& directory, const std::string& file) {
   const std::filesystem::path path = plant_file_path(directory, file);
   try {
-    return std::make_shared<plantfile::FilePlant>(plantfile::read_plant_file(path));
+    return plantfile::build_file_plant(plantfile::read_plant_file(path));
   } catch (const SetupError& e) {
     throw StartFailure(e.what());
-  } catch (const std::invalid_argument& e) {
-    // The reader refuses what the model would; should one slip through, it
-    // is still the file's fault.
-    throw StartFailure(path.string() + ": " + e.what());
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -232,6 +233,14 @@ void FilePlant::step() {
   data.merge(plant_.run(data, noise_));
   for (auto& copy : open_) data.merge(copy.run(data, noise_));
   data.set("RunCount", get_task_count());
+}
+
+std::shared_ptr<FilePlant> build_file_plant(const PlantFile& plant) {
+  try {
+    return std::make_shared<FilePlant>(plant);
+  } catch (const std::invalid_argument& e) {
+    throw SetupError(plant.file + ": " + e.what());
+  }
 }
 
 }  // namespace varnok::plantfile

@@ -4,6 +4,7 @@
 // inputs are settings a client writes, its outputs come from MIMOSim.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,5 +71,10 @@ class FilePlant final : public frame::PlantSimulation {
   // Every output and copy -> this period's noise; keys fixed at start.
   corvex::ValueMap noise_;
 };
+
+// The plant of a file read by read_plant_file. The reader refuses what
+// MIMOSim would; should something slip through, it is still the file's
+// fault: SetupError naming the file, never a run-time failure.
+std::shared_ptr<FilePlant> build_file_plant(const PlantFile& plant);
 
 }  // namespace varnok::plantfile
