@@ -241,19 +241,28 @@ class Reader {
     return info;
   }
 
+  // The part every input and output has: its tag, a mapping of `keys`,
+  // initial value and tag info.
+  void read_signal(Signal& signal, const YAML::Node& key, const YAML::Node& entry, std::string_view kind,
+                   std::string_view example, std::initializer_list<std::string_view> keys) {
+    signal.tag = key_text(key);
+    signal.where = at(key.Mark());
+    claim_tag(key, signal.tag);
+    if (!entry.IsMap())
+      throw fail(entry, std::string(kind) + " " + in_quotes(signal.tag) + " must be a mapping, e.g. " +
+                            std::string(example));
+    only_keys(entry, keys);
+    signal.initial = number(required(entry, "initial"), "initial");
+    signal.info = tag_info(entry);
+  }
+
   void read_inputs(const YAML::Node& node, PlantFile& plant) {
     if (!node.IsMap() || node.size() == 0) throw fail(node, "inputs must map each input tag to its settings");
     for (const auto& item : node) {
       Input input;
-      input.tag = key_text(item.first);
-      input.where = at(item.first.Mark());
-      claim_tag(item.first, input.tag);
       const YAML::Node& entry = item.second;
-      if (!entry.IsMap())
-        throw fail(entry, "input " + in_quotes(input.tag) + " must be a mapping, e.g. {initial: 0}");
-      only_keys(entry, {"initial", "unit", "description", "low", "high", "random_walk"});
-      input.initial = number(required(entry, "initial"), "initial");
-      input.info = tag_info(entry);
+      read_signal(input, item.first, entry, "input", "{initial: 0}",
+                  {"initial", "unit", "description", "low", "high", "random_walk"});
       if (const auto walk = member(entry, "random_walk")) {
         if (!walk.IsMap()) throw fail(walk, "random_walk must be a mapping, e.g. {amplitude: 0.1}");
         only_keys(walk, {"amplitude"});
@@ -268,16 +277,9 @@ class Reader {
       throw fail(node, "outputs must map each output tag to its settings");
     for (const auto& item : node) {
       Output output;
-      output.tag = key_text(item.first);
-      output.where = at(item.first.Mark());
-      claim_tag(item.first, output.tag);
       const YAML::Node& entry = item.second;
-      if (!entry.IsMap())
-        throw fail(entry,
-                   "output " + in_quotes(output.tag) + " must be a mapping, e.g. {initial: 0, paths: ...}");
-      only_keys(entry, {"initial", "unit", "description", "low", "high", "noise", "paths"});
-      output.initial = number(required(entry, "initial"), "initial");
-      output.info = tag_info(entry);
+      read_signal(output, item.first, entry, "output", "{initial: 0, paths: ...}",
+                  {"initial", "unit", "description", "low", "high", "noise", "paths"});
       if (const auto noise = member(entry, "noise")) {
         if (!noise.IsMap()) throw fail(noise, "noise must be a mapping, e.g. {std: 0.1}");
         only_keys(noise, {"std"});

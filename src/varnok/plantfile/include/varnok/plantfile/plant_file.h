@@ -66,21 +66,21 @@ struct Path {
   Position where;
 };
 
-struct Input {
+// What inputs and outputs share.
+struct Signal {
   std::string tag;
   double initial = 0.0;
   TagInfo info;
-  std::optional<RandomWalk> random_walk;
   Position where;
 };
 
-struct Output {
-  std::string tag;
-  double initial = 0.0;
-  TagInfo info;
+struct Input : Signal {
+  std::optional<RandomWalk> random_walk;
+};
+
+struct Output : Signal {
   std::optional<Noise> noise;
   std::vector<Path> paths;  // in file order
-  Position where;
 };
 
 // A PID loop (corvex::PID) from an output to the input it drives; times in
