@@ -94,4 +94,47 @@ std::vector<Sample> read_tsdata(conn::Connection& conn, int tag_id, TimePoint fr
   return out;
 }
 
+void scan_tsdata(conn::Connection& conn, std::span<const int> tag_ids, TimePoint from, TimePoint to,
+                 const std::function<void(std::span<const Row>)>& take, int batch_rows) {
+  // A cursor keeps the client's memory to one batch; the server sorts.
+  static constexpr const char* kDeclare =
+      "DECLARE tsdbpy_scan NO SCROLL CURSOR FOR SELECT tag_id, ts, value FROM tsdata"
+      " WHERE tag_id = ANY ($1::int4[]) AND ts >= $2 AND ts < $3 ORDER BY ts, tag_id";
+  if (batch_rows < 1 || batch_rows > 100000) {
+    throw Error("scan_tsdata: batch_rows must be 1..100000, got " + std::to_string(batch_rows));
+  }
+  // The count is our own number: FETCH takes no parameter for it.
+  const std::string fetch = "FETCH FORWARD " + std::to_string(batch_rows) + " FROM tsdbpy_scan";
+  detail::Params params;
+  params.int4_array(tag_ids);
+  params.timestamptz(from);
+  params.timestamptz(to);
+  detail::exec_script(conn, "BEGIN", detail::call_deadline(conn));
+  try {
+    detail::exec(conn, kDeclare, params, detail::call_deadline(conn));
+    std::vector<Row> batch;
+    for (;;) {
+      const auto res = detail::exec(conn, fetch.c_str(), {}, detail::call_deadline(conn), true);
+      const int rows = PQntuples(res.get());
+      batch.clear();
+      for (int row = 0; row < rows; ++row) {
+        batch.push_back(Row{detail::get_int4(res.get(), row, 0), detail::get_timestamptz(res.get(), row, 1),
+                            detail::get_float8(res.get(), row, 2)});
+      }
+      if (!batch.empty()) take(batch);
+      if (rows < batch_rows) break;
+    }
+    detail::exec_script(conn, "COMMIT", detail::call_deadline(conn));
+  } catch (...) {
+    if (conn) {
+      try {
+        detail::exec_script(conn, "ROLLBACK", detail::call_deadline(conn));
+      } catch (const Error&) {
+        detail::Access::abandon(conn);  // state unknown: not for reuse
+      }
+    }
+    throw;
+  }
+}
+
 }  // namespace tsdbpy::tsdata

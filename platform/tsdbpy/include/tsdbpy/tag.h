@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tsdbpy/conn.h"
 #include "tsdbpy/error.h"
@@ -25,6 +26,11 @@ struct TagInfo {
 // The stored tag named exactly `tag_name`, or none. Throws tsdbpy::Error when
 // the query fails, the connection is closed or the name holds a NUL character.
 std::optional<TagInfo> get_tag(conn::Connection& conn, std::string_view tag_name);
+
+// The stored tags whose names begin with `prefix` (compared byte for byte, no
+// pattern characters), in tag_id order: the order they were first recorded.
+// Throws tsdbpy::Error like get_tag.
+std::vector<TagInfo> get_tags_starting_with(conn::Connection& conn, std::string_view prefix);
 
 // Stores `tag` and fills its tag_id. ok is false, with tag_id untouched and
 // nothing stored, when the name is taken already, the source_id names no

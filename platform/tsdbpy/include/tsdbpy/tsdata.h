@@ -3,6 +3,7 @@
 // Recorded values: (tag, time stamp, double).
 
 #include <chrono>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -41,5 +42,23 @@ Result write_tsdata(conn::Connection& conn, std::span<const TimePoint> ts, std::
 // The values of one tag with from <= ts < to, oldest first. Throws
 // tsdbpy::Error when the query fails or the connection is closed.
 std::vector<Sample> read_tsdata(conn::Connection& conn, int tag_id, TimePoint from, TimePoint to);
+
+// One recorded value of scan_tsdata.
+struct Row {
+  int tag_id{};
+  TimePoint ts{};
+  double value{};
+};
+
+// The values of `tag_ids` with from <= ts < to, ordered by ts and then by
+// tag_id, handed to `take` in batches of at most `batch_rows` (1..100000)
+// through a server-side cursor, so that a long range never sits in memory as
+// a whole. Each batch is one round trip bounded like any call; the scan runs
+// in one transaction, so it sees one snapshot. Do not use `conn` inside
+// `take`. Throws tsdbpy::Error when the query fails or the connection is
+// closed or lost (batches handed over before stay handed over); an exception
+// from `take` ends the scan and is passed on, leaving the connection usable.
+void scan_tsdata(conn::Connection& conn, std::span<const int> tag_ids, TimePoint from, TimePoint to,
+                 const std::function<void(std::span<const Row>)>& take, int batch_rows = 10000);
 
 }  // namespace tsdbpy::tsdata
