@@ -56,10 +56,19 @@ async function start(opts) {
   const { startOpcUa } = require("./opcua");
 
   const loopback = isLoopback(opts.host);
+  // Not reachable now is no reason to stay down: it keeps trying, and
+  // history answers say the database is missing meanwhile.
+  let historyDb = null;
+  if (opts.database) {
+    const { HistoryDatabase } = require("./history-db");
+    historyDb = new HistoryDatabase(opts.database, log);
+    historyDb.start();
+  }
   let opcua;
   try {
-    opcua = await startOpcUa({ host: opts.host, port: opts.opcuaPort, stateDir: opts.stateDir, loopback });
+    opcua = await startOpcUa({ host: opts.host, port: opts.opcuaPort, stateDir: opts.stateDir, loopback, historyDb, log });
   } catch (err) {
+    if (historyDb) await historyDb.close();
     if (err.code === "EADDRINUSE" || /EADDRINUSE/.test(err.message)) {
       throw inUse("OPC UA", loopback ? "127.0.0.1" : opts.host, opts.opcuaPort);
     }
@@ -77,6 +86,7 @@ async function start(opts) {
     gateway = await startGateway({ registry, addresses: gatewayAddresses });
   } catch (err) {
     await opcua.close();
+    if (historyDb) await historyDb.close();
     if (/EADDRINUSE/.test(err.message)) throw inUse("gateway", loopback ? "127.0.0.1" : opts.host, opts.gatewayPort);
     throw new StartError(`cannot start the gateway on ${gatewayAddresses[0]}: ${err.message}`);
   }
@@ -93,6 +103,7 @@ async function start(opts) {
           registry.clear();
           await gateway.close();
           await opcua.close();
+          if (historyDb) await historyDb.close();
         })();
       }
       return stopping;

@@ -1,7 +1,8 @@
 "use strict";
 // The OPC UA side: one folder per tag group under Objects, one Double
 // variable per tag, all in namespace 2; tags with a unit or a range are
-// AnalogItems.
+// AnalogItems. With a history database every variable is historizing and
+// answers HistoryRead from it.
 
 const net = require("node:net");
 const path = require("node:path");
@@ -28,6 +29,8 @@ const { StatusCodes } = require("node-opcua-status-code");
 const { NodeId, NodeIdType } = require("node-opcua-nodeid");
 const { judgeClientWrite } = require("./client-write");
 const { TagInfoNodes } = require("./tag-info");
+const { ContinuationPoints, MAX_PER_SESSION } = require("./continuation-points");
+const { HistoryReader, MAX_VALUES_PER_RESPONSE } = require("./history-read");
 
 const NAMESPACE_URI = "urn:varnok:opcsim";
 const APPLICATION_URI = "urn:varnok:opcsim:OrvaneOPCSim";
@@ -97,8 +100,10 @@ function startLoopbackRelay(port) {
 }
 
 class TagSpace {
-  constructor(server) {
+  // history: a HistoryReader, or null when there is no database.
+  constructor(server, history) {
     this.server = server;
+    this.history = history;
     this.addressSpace = server.engine.addressSpace;
     this.namespace = this.addressSpace.registerNamespace(NAMESPACE_URI);
     if (this.namespace.index !== 2) {
@@ -154,6 +159,7 @@ class TagSpace {
       const node = this.addressSpace.findNode(this.nodeId(`${group}.${name}`));
       if (node) this.addressSpace.deleteNode(node);
     }
+    const access = this.history ? "CurrentRead | CurrentWrite | HistoryRead" : "CurrentRead | CurrentWrite";
     for (const name of names) {
       const variable = ns.addVariable({
         organizedBy: folder,
@@ -162,11 +168,13 @@ class TagSpace {
         displayName: { text: name },
         dataType: "Double",
         valueRank: -1,
-        accessLevel: "CurrentRead | CurrentWrite",
-        userAccessLevel: "CurrentRead | CurrentWrite",
+        accessLevel: access,
+        userAccessLevel: access,
+        historizing: this.history !== null,
         value: doubleVariant(0),
       });
       guardClientWrites(variable, () => !this.unserved.has(group));
+      if (this.history) this.history.serve(variable);
     }
     this.layout.set(group, [...names]);
   }
@@ -211,7 +219,8 @@ function advertisedHost(host, loopback) {
 }
 
 // Starts the server; resolves to { tags: TagSpace, endpointUrl, close() }.
-async function startOpcUa({ host, port, stateDir, loopback }) {
+// historyDb: a HistoryDatabase, or null for no history.
+async function startOpcUa({ host, port, stateDir, loopback, historyDb = null, log = () => {} }) {
   const certificateManager = (folder) =>
     new OPCUACertificateManager({
       rootFolder: path.join(stateDir, folder),
@@ -229,7 +238,7 @@ async function startOpcUa({ host, port, stateDir, loopback }) {
     // Room for HMIs, tests and sessions of clients that vanished without
     // closing (they linger until their session times out).
     maxConnectionsPerEndpoint: 100,
-    serverCapabilities: { maxSessions: 100 },
+    serverCapabilities: { maxSessions: 100, maxHistoryContinuationPoints: historyDb ? MAX_PER_SESSION : 0 },
     buildInfo: {
       productName: PRODUCT_NAME,
       productUri: APPLICATION_URI,
@@ -243,7 +252,18 @@ async function startOpcUa({ host, port, stateDir, loopback }) {
     },
   });
   await server.initialize();
-  const tags = new TagSpace(server);
+  let history = null;
+  if (historyDb) {
+    const points = new ContinuationPoints();
+    server.on("session_closed", (session) => points.forget(session));
+    history = new HistoryReader({ db: historyDb, points, log });
+    // The server object reads these when a client browses its capabilities.
+    Object.assign(server.engine.historyServerCapabilities, {
+      accessHistoryDataCapability: true,
+      maxReturnDataValues: MAX_VALUES_PER_RESPONSE,
+    });
+  }
+  const tags = new TagSpace(server, history);
   await server.start();
 
   let relay = null;

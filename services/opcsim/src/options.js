@@ -8,6 +8,9 @@ const path = require("node:path");
 const LEASE_MIN_MS = 100;
 const LEASE_MAX_MS = 3600000;
 
+// The recorder's database, as the C++ programs and scripts/services know it.
+const DB_DEFAULTS = { host: "localhost", port: 22400, database: "tsdb_simulation", user: "postgres", password: "plok9876" };
+
 const USAGE = `usage: opcsim [options]
 
 Simulation OPC UA server with a gRPC gateway for model tasks.
@@ -18,6 +21,10 @@ Simulation OPC UA server with a gRPC gateway for model tasks.
   --state-dir DIR      folder for certificates and PKI
                        (default: \${XDG_STATE_HOME:-$HOME/.local/state}/varnok/opcsim)
   --lease-ms N         default session lease in ms, ${LEASE_MIN_MS}..${LEASE_MAX_MS} (default: 5000)
+  --db-host HOST       host of the recorder's database, answering HistoryRead
+                       (default: \$VARNOK_HOST or localhost)
+  --db-port N          its port (default: \$VARNOK_DB_PORT or ${DB_DEFAULTS.port})
+  --no-history         no database: HistoryRead is not supported
   --help               show this text
 `;
 
@@ -44,12 +51,20 @@ function parseLease(text) {
   return ms;
 }
 
-function parseHost(text) {
+function parseHost(text, name = "--host") {
   // Accept "[::1]" as well as "::1"; the brackets are added back where an
   // address needs them.
   const host = text.replace(/^\[(.*)\]$/, "$1");
-  if (host === "" || /[\s\/\[\]]/.test(host)) throw new UsageError(`--host: invalid host "${text}"`);
+  if (host === "" || /[\s\/\[\]]/.test(host)) throw new UsageError(`${name}: invalid host "${text}"`);
   return host;
+}
+
+// Unset or empty variables keep the default, as in the C++ programs.
+function databaseFromEnvironment(env) {
+  const db = { ...DB_DEFAULTS };
+  if (env.VARNOK_HOST) db.host = parseHost(env.VARNOK_HOST, "VARNOK_HOST");
+  if (env.VARNOK_DB_PORT) db.port = parsePort("VARNOK_DB_PORT", env.VARNOK_DB_PORT);
+  return db;
 }
 
 // Returns { help: true } or the full option set; throws UsageError.
@@ -60,7 +75,9 @@ function parseArgs(argv, env = process.env) {
     gatewayPort: 22210,
     stateDir: defaultStateDir(env),
     leaseMs: 5000,
+    database: databaseFromEnvironment(env),
   };
+  let history = true;
   for (let i = 0; i < argv.length; i++) {
     let arg = argv[i];
     let value;
@@ -94,6 +111,16 @@ function parseArgs(argv, env = process.env) {
       case "--lease-ms":
         opts.leaseMs = parseLease(takeValue());
         break;
+      case "--db-host":
+        opts.database.host = parseHost(takeValue(), arg);
+        break;
+      case "--db-port":
+        opts.database.port = parsePort(arg, takeValue());
+        break;
+      case "--no-history":
+        if (value !== undefined) throw new UsageError("--no-history takes no value");
+        history = false;
+        break;
       default:
         throw new UsageError(`unknown option "${argv[i]}" (try --help)`);
     }
@@ -101,7 +128,8 @@ function parseArgs(argv, env = process.env) {
   if (opts.opcuaPort === opts.gatewayPort) {
     throw new UsageError(`--opcua-port and --gateway-port are both ${opts.opcuaPort}`);
   }
+  if (!history) opts.database = null;
   return opts;
 }
 
-module.exports = { parseArgs, UsageError, USAGE, LEASE_MIN_MS, LEASE_MAX_MS };
+module.exports = { parseArgs, UsageError, USAGE, LEASE_MIN_MS, LEASE_MAX_MS, DB_DEFAULTS };

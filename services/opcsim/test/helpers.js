@@ -86,8 +86,10 @@ async function waitForOutput(proc, pattern, timeoutMs) {
   }
 }
 
-// Starts opcsim on fresh ports and waits for its start line.
-async function startOpcsim(extraArgs = []) {
+// Starts opcsim on fresh ports and waits for its start line. Without
+// `dbPort` it runs without history, so that no test depends on a database
+// at the default address.
+async function startOpcsim(extraArgs = [], { dbPort } = {}) {
   const stateDir = tempDir();
   const opcuaPort = await freePort();
   let gatewayPort = await freePort();
@@ -99,6 +101,7 @@ async function startOpcsim(extraArgs = []) {
     String(gatewayPort),
     "--state-dir",
     stateDir,
+    ...(dbPort ? ["--db-host", "127.0.0.1", "--db-port", String(dbPort)] : ["--no-history"]),
     ...extraArgs,
   ]);
   await proc.waitFor(/OPC UA on (\S+), gateway on/);
@@ -184,6 +187,60 @@ async function opcuaSession(endpoint) {
   };
 }
 
+// A DateTime to the microsecond: node-opcua carries the part below the
+// millisecond as `picoseconds`.
+function dateOfUs(us) {
+  const ms = Math.floor(us / 1000);
+  return Object.assign(new Date(ms), { picoseconds: (us - ms * 1000) * 1e6 });
+}
+
+const usOf = (date, picoseconds) => date.getTime() * 1000 + Math.floor((picoseconds || 0) / 1e6);
+
+// One raw HistoryRead request of one node. `range`: { start, end } (Dates,
+// null for unspecified), n, continuationPoint, release.
+async function historyReadOnce(session, nodeId, { start = null, end = null, n = 0, continuationPoint, release = false }) {
+  const { HistoryReadRequest, HistoryReadValueId, ReadRawModifiedDetails, TimestampsToReturn } = require("node-opcua-client");
+  const response = await session.historyRead(
+    new HistoryReadRequest({
+      historyReadDetails: new ReadRawModifiedDetails({
+        isReadModified: false,
+        startTime: start,
+        endTime: end,
+        numValuesPerNode: n,
+        returnBounds: false,
+      }),
+      timestampsToReturn: TimestampsToReturn.Both,
+      releaseContinuationPoints: release,
+      nodesToRead: [new HistoryReadValueId({ nodeId, continuationPoint })],
+    }),
+  );
+  const result = response.results[0];
+  const values = (result.historyData?.dataValues || []).map((dv) => ({
+    us: usOf(dv.sourceTimestamp, dv.sourcePicoseconds),
+    serverUs: usOf(dv.serverTimestamp, dv.serverPicoseconds),
+    value: dv.value.value,
+    status: dv.statusCode.name,
+  }));
+  const cp = result.continuationPoint && result.continuationPoint.length > 0 ? result.continuationPoint : null;
+  return { status: result.statusCode.name, values, continuationPoint: cp };
+}
+
+// Follows the continuation points to the end: { values, pages (their
+// sizes), statuses }.
+async function historyReadAll(session, nodeId, range, maxPages = 10000) {
+  const out = { values: [], pages: [], statuses: [] };
+  let continuationPoint;
+  for (let i = 0; i < maxPages; i++) {
+    const page = await historyReadOnce(session, nodeId, { ...range, continuationPoint });
+    out.values.push(...page.values);
+    out.pages.push(page.values.length);
+    out.statuses.push(page.status);
+    continuationPoint = page.continuationPoint;
+    if (!continuationPoint) return out;
+  }
+  throw new Error(`${nodeId}: more than ${maxPages} pages`);
+}
+
 // One opcsim for a whole test file, with a gateway client and an OPC UA
 // session on it; the returned object is filled before the first test and
 // everything is closed after the last.
@@ -215,4 +272,7 @@ module.exports = {
   tagsOf,
   valuesOf,
   CALL_DEADLINE_MS,
+  dateOfUs,
+  historyReadOnce,
+  historyReadAll,
 };

@@ -18,6 +18,9 @@ test("bad options give a one-line error and exit 2; --help exits 0", async () =>
     ["--lease-ms", "10"],
     ["--opcua-port", "4000", "--gateway-port", "4000"],
     ["--state-dir"],
+    ["--db-port", "0"],
+    ["--db-host", ""],
+    ["--no-history=yes"],
     ["--bogus"],
   ];
   await Promise.all(
