@@ -6,13 +6,17 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "opc_hublet_worker.h"
+#include "trend_chart.h"
 #include "varnok/defaults.h"
 
 class QCloseEvent;
+class QMenu;
 class QPoint;
+class QSplitter;
 
 namespace varnok::quorra {
 
@@ -22,8 +26,12 @@ namespace varnok::quorra {
 // window carries on; the status line then says whether it was written (or
 // why not), and the row shows the value the server holds. A value that is
 // not live (bad status, or no answer) stays on screen greyed, with the
-// reason as its tool tip. Closing the window stops the worker; it returns
-// within a second whatever the server or the database do.
+// reason as its tool tip. Numbers are shown to a few significant digits
+// (tessaly::readable_value_text); the full text is the cell's tool tip and
+// what Copy and the write dialog take. "Trend" in a row's context menu puts
+// its tag on the trend under the table (TrendChart), fed by every poll.
+// Closing the window stops the worker; it returns within a second whatever
+// the server or the database do.
 class UATableWindow : public QWidget {
   Q_OBJECT
 
@@ -46,6 +54,18 @@ class UATableWindow : public QWidget {
   tessaly::OPCHubletWorker* worker() const noexcept { return worker_.get(); }
   QTableWidget* table_widget() const noexcept { return table_widget_; }
   QLabel* status_line() const noexcept { return status_line_; }
+  TrendChart* trend_chart() const noexcept { return trend_chart_; }
+
+  // The role of a value cell's full text.
+  static constexpr int kFullTextRole = Qt::UserRole;
+  // The node id (2:T1.PV) of a row, empty when the row has none.
+  QString node_id_of_row(int row) const;
+  // Puts the tag on the trend, or takes it off; the trend shows while any
+  // tag is on it.
+  void set_trended(const QString& node_id, bool on);
+  // The table's context menu at `pos`: Copy, and Trend (checked while the
+  // row's tag is on the trend) on a row.
+  std::unique_ptr<QMenu> context_menu(const QPoint& pos);
 
   // Asks for a new value: (title, label, current text) -> text, or none when
   // cancelled. Defaults to QInputDialog::getText; tests replace it.
@@ -69,12 +89,17 @@ class UATableWindow : public QWidget {
   void on_cell_double_clicked(int row, int col);
   void on_table_context_menu(const QPoint& pos);
   void copy_cell_content(const QPoint& pos);
+  void on_numbers_polled(const varnok::tessaly::PolledNumbers& numbers);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  QTableWidgetItem* make_value_item(const QString& full_text) const;
+
+  QSplitter* splitter_;
   QTableWidget* table_widget_;
+  TrendChart* trend_chart_;
   QLabel* status_line_;
   std::map<QString, int> nodeid_to_row;
   std::unique_ptr<tessaly::OPCHubletWorker> worker_;

@@ -42,6 +42,7 @@ OPCHubletWorker::OPCHubletWorker() : OPCHubletWorker(Settings{}) {}
 
 OPCHubletWorker::OPCHubletWorker(Settings settings)
     : QThread(settings.parent), session_(session_settings(settings), events()) {
+  qRegisterMetaType<PolledNumbers>();
   // The worker object lives in the GUI thread, so the handler runs inside
   // the window's emit, on the GUI thread; it only queues.
   connect(this, &OPCHubletWorker::write_request, this, &OPCHubletWorker::handle_write_request,
@@ -67,6 +68,7 @@ SessionEvents OPCHubletWorker::events() {
       }
     }
   };
+  events.numbers = [this](const PolledNumbers& numbers) { emit numbers_polled(numbers); };
   events.say = [this](const std::string& line) {
     ViewerSession::print_line(line);
     emit said(QString::fromStdString(line));

@@ -59,6 +59,9 @@ class OPCHubletWorker final : public QThread {
   void write_request(const QString& node_id, const QVariant& value);
   // The outcome of one write request: `reason` is empty when ok.
   void write_finished(const QString& node_id, bool ok, const QString& reason);
+  // The numbers of one successful poll, after its data_changed signals, for
+  // trends (queued: PolledNumbers is registered as a meta type).
+  void numbers_polled(const varnok::tessaly::PolledNumbers& numbers);
   // A status line of the session (start-up failures, the database lost and
   // back), also written to standard output.
   void said(const QString& line);
@@ -76,3 +79,5 @@ class OPCHubletWorker final : public QThread {
 };
 
 }  // namespace varnok::tessaly
+
+Q_DECLARE_METATYPE(varnok::tessaly::PolledNumbers)

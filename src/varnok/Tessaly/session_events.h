@@ -3,6 +3,7 @@
 // What leaves a viewer session: plain values, copied to whoever listens, on
 // the session's threads.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -34,6 +35,15 @@ struct ShownValue {
 // keeps whatever value the server still sent with it.
 ShownValue shown_value(const std::string& node_id, const hublet::ValueRecord& record);
 
+// The numbers of one successful poll, for trends: the time the values were
+// read (the time stamp they are recorded with) and each live value that is
+// a number (value_as_double), in node order.
+struct PolledNumbers {
+  std::chrono::system_clock::time_point read_at{};
+  std::vector<std::string> node_ids;
+  std::vector<double> values;
+};
+
 // The outcome of one write the user asked for.
 struct WriteOutcome {
   std::string node_id;
@@ -50,6 +60,8 @@ struct SessionEvents {
   // One call per poll, in node order; also one value read back after a write.
   std::function<void(const std::vector<ShownValue>&)> values{};
   std::function<void(const WriteOutcome&)> write_finished{};
+  // One call per successful poll, after `values`.
+  std::function<void(const PolledNumbers&)> numbers{};
   // Status lines; standard output when empty.
   std::function<void(const std::string&)> say{};
 };

@@ -137,6 +137,12 @@ void ViewerSession::poll_once() {
   }
   polls_.fetch_add(1);
   if (events_.values) events_.values(shown);
+  if (events_.numbers) {
+    PolledNumbers numbers{.read_at = poll.read_at, .node_ids = {}, .values = poll.values};
+    numbers.node_ids.reserve(poll.nodes.size());
+    for (const std::uint32_t node : poll.nodes) numbers.node_ids.push_back(node_ids_[node]);
+    events_.numbers(numbers);
+  }
   if (recorder_) recorder_->record(std::move(poll));
 }
 
