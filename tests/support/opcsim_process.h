@@ -56,6 +56,7 @@ class OpcsimProcess {
   OpcsimProcess(const OpcsimProcess&) = delete;
   OpcsimProcess& operator=(const OpcsimProcess&) = delete;
 
+  // Without history: the tests' opcsim must not reach for the default database.
   void start(const std::string& lease_ms = "1500") {
     pid_ = fork();
     if (pid_ == 0) {
@@ -63,7 +64,7 @@ class OpcsimProcess {
       const std::string gateway = std::to_string(gateway_port_);
       execlp("node", "node", VARNOK_OPCSIM_ENTRY, "--host", "127.0.0.1", "--opcua-port", opcua.c_str(),
              "--gateway-port", gateway.c_str(), "--state-dir", state_dir_.c_str(), "--lease-ms",
-             lease_ms.c_str(), static_cast<char*>(nullptr));
+             lease_ms.c_str(), "--no-history", static_cast<char*>(nullptr));
       _exit(127);
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
