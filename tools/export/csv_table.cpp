@@ -1,30 +1,12 @@
 #include "csv_table.h"
 
-#include <charconv>
-#include <cmath>
+#include "varnok/csv_text.h"
 
 namespace varnok::exporting {
 
-std::string value_text(double value) {
-  if (std::isnan(value)) return "nan";  // no sign: to_chars would give "-nan"
-  char buffer[32];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, end);
-}
-
-std::string csv_field(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + '"';
-}
-
 CsvTable::CsvTable(std::ostream& out, std::vector<std::string> columns, Shape shape)
     : out_(out), shape_(shape), held_(columns.size()) {
-  for (auto& column : columns) columns_.push_back(csv_field(column));
+  for (auto& column : columns) columns_.push_back(csv::field(column));
   if (shape_ == Shape::kLong) {
     out_ << "time,tag,value\n";
     return;
@@ -52,12 +34,12 @@ void CsvTable::write_held() {
     out_ << time;
     for (const auto& value : held_) {
       out_ << ',';
-      if (value) out_ << value_text(*value);
+      if (value) out_ << csv::number(*value);
     }
     out_ << '\n';
   } else {
     for (std::size_t i = 0; i < held_.size(); ++i) {
-      if (held_[i]) out_ << time << ',' << columns_[i] << ',' << value_text(*held_[i]) << '\n';
+      if (held_[i]) out_ << time << ',' << columns_[i] << ',' << csv::number(*held_[i]) << '\n';
     }
   }
   for (auto& value : held_) value.reset();

@@ -38,11 +38,4 @@ class CsvTable {
   std::vector<std::optional<double>> held_;
 };
 
-// The shortest text that reads back as the same double; nan, inf, -inf.
-std::string value_text(double value);
-
-// `text` as one CSV field: quoted when it holds a comma, a quote or a line
-// break.
-std::string csv_field(const std::string& text);
-
 }  // namespace varnok::exporting

@@ -168,26 +168,4 @@ TimePoint parse_time(std::string_view text, TimePoint now, std::string_view what
                    "\" is not a time (expected ISO 8601 such as 2026-12-09, 2026-12-09T21:45:03 or "
                    "2026-12-09T21:45:03.120Z, or a time before now such as -30s, -10min, -2h, -1d)");
 }
-
-std::string time_text(TimePoint t) {
-  const auto us = floor<microseconds>(t);
-  const auto date_days = floor<days>(us);
-  const year_month_day date{date_days};
-  const hh_mm_ss<microseconds> time{us - date_days};
-  const auto sub = time.subseconds().count();
-  char buffer[48];
-  const int n =
-      std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02d", static_cast<int>(date.year()),
-                    static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                    static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                    static_cast<int>(time.seconds().count()));
-  std::string out(buffer, static_cast<std::size_t>(n));
-  if (sub % 1000 == 0) {
-    std::snprintf(buffer, sizeof buffer, ".%03dZ", static_cast<int>(sub / 1000));
-  } else {
-    std::snprintf(buffer, sizeof buffer, ".%06dZ", static_cast<int>(sub));
-  }
-  return out + buffer;
-}
-
 }  // namespace varnok::exporting

@@ -7,7 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "varnok/csv_text.h"
+
 namespace varnok::exporting {
+
+using varnok::csv::time_text;
 
 using TimePoint = std::chrono::system_clock::time_point;
 
@@ -18,11 +22,5 @@ using TimePoint = std::chrono::system_clock::time_point;
 // before `now`: -30s, -10min, -2h, -1d, -1.5h; or "now". Throws UsageError
 // naming `what` and the text.
 TimePoint parse_time(std::string_view text, TimePoint now, std::string_view what);
-
-// UTC with 'Z': 2026-12-09T21:45:03.120Z, milliseconds when the stored
-// microseconds are whole milliseconds, else all six digits
-// (2026-12-09T21:45:03.120456Z), so that two stored time stamps never show
-// as one. Finer parts than microseconds are cut.
-std::string time_text(TimePoint t);
 
 }  // namespace varnok::exporting

@@ -1,11 +1,12 @@
 #include "trend_data.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <ctime>
 #include <iterator>
 #include <map>
+
+#include "varnok/csv_text.h"
 
 namespace varnok::tessaly {
 
@@ -139,20 +140,6 @@ std::vector<TrendSample> trend_envelope(const TrendSeries& series, TrendTime fro
   return out;
 }
 
-std::string trend_time_text(TrendTime at) {
-  const auto micros = std::chrono::floor<std::chrono::microseconds>(at).time_since_epoch().count();
-  const std::time_t seconds =
-      static_cast<std::time_t>(micros >= 0 ? micros / 1000000 : (micros - 999999) / 1000000);
-  const long fraction = static_cast<long>(micros - static_cast<long long>(seconds) * 1000000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[40];
-  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  char out[64];
-  const int written = std::snprintf(out, sizeof out, "%.*s.%06ldZ", static_cast<int>(n), text, fraction);
-  return std::string(out, static_cast<std::size_t>(written));
-}
-
 std::string trend_csv(const TrendSet& set, TrendTime from, TrendTime to) {
   const std::vector<std::string> tags = set.tags();
   // Row time -> one cell per tag.
@@ -163,33 +150,21 @@ std::string trend_csv(const TrendSet& set, TrendTime from, TrendTime to) {
     for (std::size_t i = first; i < last; ++i) {
       const TrendSample& s = series.samples()[i];
       auto& cells = rows.try_emplace(s.at, tags.size()).first->second;
-      char buffer[32];
-      const auto written = std::to_chars(buffer, buffer + sizeof buffer, s.value);
-      cells[column].assign(buffer, written.ptr);
+      cells[column] = csv::number(s.value);
     }
   }
-  std::string csv = "time";
-  // Node ids hold no comma or quote; quote anyway when one does.
-  for (const std::string& tag : tags) {
-    csv += ',';
-    if (tag.find_first_of(",\"\n") == std::string::npos) {
-      csv += tag;
-    } else {
-      csv += '"';
-      for (const char c : tag) csv += c == '"' ? std::string("\"\"") : std::string(1, c);
-      csv += '"';
-    }
-  }
-  csv += '\n';
+  std::string text = "time";
+  for (const std::string& tag : tags) text += ',' + csv::field(tag);
+  text += '\n';
   for (const auto& [at, cells] : rows) {
-    csv += trend_time_text(at);
+    text += csv::time_text(at);
     for (const std::string& cell : cells) {
-      csv += ',';
-      csv += cell;
+      text += ',';
+      text += cell;
     }
-    csv += '\n';
+    text += '\n';
   }
-  return csv;
+  return text;
 }
 
 }  // namespace varnok::tessaly

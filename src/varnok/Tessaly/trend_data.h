@@ -95,14 +95,10 @@ class TrendSet {
 std::vector<TrendSample> trend_envelope(const TrendSeries& series, TrendTime from, TrendTime to,
                                         std::size_t columns);
 
-// A time as the CSV writes it: ISO 8601 in UTC to the microsecond (the
-// database's resolution), e.g. 2026-12-09T21:45:03.120000Z.
-std::string trend_time_text(TrendTime at);
-
 // The values of every tag with from <= time <= to as CSV: a header
-// "time,<tag>,...", one row per distinct time, oldest first, each value in
-// the shortest text that reads back the same, an empty cell where a tag has
-// no value at that time.
+// "time,<tag>,...", one row per distinct time, oldest first, an empty cell
+// where a tag has no value at that time; times and numbers written as
+// varnok-export writes them (varnok/csv_text.h).
 std::string trend_csv(const TrendSet& set, TrendTime from, TrendTime to);
 
 }  // namespace varnok::tessaly
