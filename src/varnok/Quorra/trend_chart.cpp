@@ -180,6 +180,7 @@ void TrendChart::redraw() {
   // A flat line sits in the middle; otherwise a little room above and below.
   const double margin = high > low ? (high - low) * 0.05 : std::max(std::abs(high) * 0.05, 1.0);
   value_axis_->setRange(low - margin, high + margin);
+  value_axis_->applyNiceNumbers();  // ticks on round values, the range widened to them
   time_axis_->setRange(QDateTime::fromMSecsSinceEpoch(msecs_of(shown_from_)),
                        QDateTime::fromMSecsSinceEpoch(msecs_of(shown_to_)));
 
