@@ -154,12 +154,14 @@ void BM_PollingWhileDrawing(benchmark::State& state) {
       window.set_trended(QString::fromStdString(old.node_ids.back()), true);
     }
     window.trend_chart()->set_window(60min);
+    window.trend_chart()->set_paused(true);  // one drawing of the hour, not one per value
     const auto start = std::chrono::system_clock::now() - 1h;
     for (int n = 0; n < kSeconds; ++n) {
       old.read_at = start + n * 1s;
       for (int i = 0; i < kLines; ++i) old.values[static_cast<std::size_t>(i)] = std::sin(n / 60.0 + i);
       window.trend_chart()->add_poll(old);
     }
+    window.trend_chart()->set_paused(false);
   }
   varnok::testing::qt_wait_until([&] { return window.worker()->counts().polls >= 2; }, 30000);
   for (auto _ : state) {
