@@ -19,8 +19,9 @@ cp "$root"/examples/plants/*.yaml "$out/seeds/"
 
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -Wall -Wextra -Werror -I"$root/src/varnok/plantfile/include" -I"$root/src/varnok/common/include" \
-  -I"$root/platform/corvex/include" \
-  "$here/plant_file_fuzzer.cpp" "$root/src/varnok/plantfile/src/plant_file.cpp" -lyaml-cpp \
+  -I"$root/src/varnok/yamlfile/include" -I"$root/platform/corvex/include" \
+  "$here/plant_file_fuzzer.cpp" "$root/src/varnok/plantfile/src/plant_file.cpp" \
+  "$root"/src/varnok/yamlfile/src/*.cpp -lyaml-cpp \
   -o "$out/plant_file_fuzzer"
 
 # The first folder receives what the fuzzer finds; the seeds are only read.

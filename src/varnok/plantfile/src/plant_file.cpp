@@ -5,17 +5,17 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <fstream>
 #include <initializer_list>
 #include <set>
-#include <sstream>
 #include <utility>
 
-#include "varnok/number_text.h"
+#include "varnok/yamlfile/reader.h"
 
 namespace varnok::plantfile {
 
 namespace {
+
+using yamlfile::in_quotes;
 
 // The gateway's limits on a tag name, a unit and a description (a copy's
 // description adds its prefix to the file's).
@@ -25,50 +25,19 @@ constexpr std::size_t kMaxDescriptionLength = 500;
 // MIMOSim refuses longer dead times; say so here, with the place.
 constexpr double kMaxDeadTimePeriods = 1e6;
 
-// Text from the file as a message shows it: on one line, control
-// characters escaped, and cut when long.
-std::string one_line(std::string_view text) {
-  constexpr std::size_t kShown = 80;
-  std::string out;
-  for (const unsigned char c : text.substr(0, kShown)) {
-    if (c < ' ' || c == 0x7f) {
-      constexpr const char* kHex = "0123456789abcdef";
-      out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xf]};
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return text.size() > kShown ? out + "..." : out;
-}
-
-std::string in_quotes(std::string_view text) {
-  return "\"" + one_line(text) + "\"";
-}
-
-std::string join_names(std::initializer_list<std::string_view> names) {
-  std::string out;
-  for (const auto name : names) out += (out.empty() ? "" : ", ") + std::string(name);
-  return out;
-}
-
 // Reads one file; every fault becomes a PlantFileError at the node it is about.
-class Reader {
+class Reader : public yamlfile::Reader {
  public:
-  explicit Reader(std::string file) : file_(std::move(file)) {}
+  using yamlfile::Reader::Reader;
 
   PlantFile read(const std::string& text) {
-    YAML::Node root;
-    try {
-      root = YAML::Load(text);
-    } catch (const YAML::ParserException& e) {
-      throw PlantFileError(file_, at(e.mark), "not valid YAML: " + one_line(e.msg));
-    }
+    const YAML::Node root = load(text);
     if (!root.IsMap()) throw fail(root, "expected a mapping with name, inputs and outputs at the top");
     only_keys(root, {"name", "description", "group", "time_unit", "sampling_time", "open_loop_copy", "inputs",
                      "outputs", "controllers"});
 
     PlantFile plant;
-    plant.file = file_;
+    plant.file = file();
     plant.name = text_of(required(root, "name"), "name");
     if (plant.name.empty()) throw fail(root["name"], "name is empty");
     if (const auto node = root["description"]) plant.description = text_of(node, "description");
@@ -91,98 +60,6 @@ class Reader {
   }
 
  private:
-  Position at(const YAML::Mark& mark) const {
-    if (mark.is_null()) return {};
-    return {mark.line + 1, mark.column + 1};
-  }
-
-  // A null value (an empty entry) has no useful position of its own; the key
-  // before it stands in, see remember_key.
-  PlantFileError fail(const YAML::Node& node, const std::string& reason) const {
-    Position where = node.IsNull() ? last_key_ : at(node.Mark());
-    if (where.line == 0) where = last_key_;
-    return PlantFileError(file_, where, reason);
-  }
-
-  PlantFileError fail_at(Position where, const std::string& reason) const {
-    return PlantFileError(file_, where, reason);
-  }
-
-  // Refuses a key not in `allowed` and one given twice (YAML itself allows that).
-  void only_keys(const YAML::Node& map, std::initializer_list<std::string_view> allowed) {
-    std::set<std::string> seen;
-    for (const auto& entry : map) {
-      const std::string key = key_text(entry.first);
-      if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
-        throw fail(entry.first,
-                   "unknown key " + in_quotes(key) + " (expected one of: " + join_names(allowed) + ")");
-      if (!seen.insert(key).second) throw fail(entry.first, "key " + in_quotes(key) + " given twice");
-    }
-  }
-
-  std::string key_text(const YAML::Node& key) {
-    if (!key.IsScalar()) throw fail(key, "a key must be a plain name");
-    last_key_ = at(key.Mark());
-    return key.Scalar();
-  }
-
-  YAML::Node required(const YAML::Node& map, const char* key) {
-    const YAML::Node node = map[key];
-    if (!node) throw fail(map, std::string("missing required key ") + in_quotes(key));
-    remember_key(map, key);
-    return node;
-  }
-
-  // Positions the messages about a null value at its key.
-  void remember_key(const YAML::Node& map, std::string_view key) {
-    for (const auto& entry : map) {
-      if (entry.first.IsScalar() && entry.first.Scalar() == key) last_key_ = at(entry.first.Mark());
-    }
-  }
-
-  YAML::Node member(const YAML::Node& map, std::string_view key) {
-    const YAML::Node node = map[std::string(key)];
-    if (node) remember_key(map, key);
-    return node;
-  }
-
-  std::string text_of(const YAML::Node& node, std::string_view what) {
-    if (!node.IsScalar()) throw fail(node, std::string(what) + " must be text");
-    return node.Scalar();
-  }
-
-  // Decimal numbers as the command lines read them, plus YAML's .inf and
-  // .nan; every number in a plant file must be finite.
-  double number(const YAML::Node& node, std::string_view what) {
-    if (!node.IsScalar()) throw fail(node, std::string(what) + " must be a number");
-    std::string text = node.Scalar();
-    if (node.Tag() != "!") {
-      std::string lower = text;
-      std::transform(lower.begin(), lower.end(), lower.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-      for (const char* special : {".inf", "+.inf", "-.inf", ".nan"}) {
-        if (lower == special) text.erase(text.find('.'), 1);
-      }
-    }
-    const auto value = node.Tag() == "!" ? std::nullopt : parse_number(text);
-    if (!value) throw fail(node, std::string(what) + " must be a number, not " + in_quotes(node.Scalar()));
-    if (!std::isfinite(*value)) throw fail(node, std::string(what) + " must be finite, not " + node.Scalar());
-    return *value;
-  }
-
-  double non_negative(const YAML::Node& node, std::string_view what) {
-    const double value = number(node, what);
-    if (value < 0) throw fail(node, std::string(what) + " must not be negative, not " + node.Scalar());
-    return value;
-  }
-
-  bool flag(const YAML::Node& node, std::string_view what) {
-    bool value = false;
-    if (!node.IsScalar() || !YAML::convert<bool>::decode(node, value))
-      throw fail(node, std::string(what) + " must be true or false");
-    return value;
-  }
-
   std::vector<double> coefficients(const YAML::Node& node, std::string_view what) {
     if (!node.IsSequence()) throw fail(node, std::string(what) + " must be a list of numbers, e.g. [2, 1]");
     if (node.size() == 0) throw fail(node, std::string(what) + " is empty");
@@ -416,19 +293,10 @@ class Reader {
     for (const auto& output : plant.outputs) clash(output.tag, output.where);
   }
 
-  std::string file_;
-  Position last_key_;
   std::set<std::string> tags_;
 };
 
 }  // namespace
-
-PlantFileError::PlantFileError(std::string file, Position where, const std::string& reason)
-    : SetupError(file + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) + ": " +
-                 reason),
-      file_(std::move(file)),
-      where_(where),
-      reason_(reason) {}
 
 double seconds_per(TimeUnit unit) {
   switch (unit) {
@@ -465,12 +333,7 @@ bool is_plant_file_name(std::string_view name) {
 }
 
 PlantFile read_plant_file(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  if (!in) throw SetupError(path.string() + ": cannot read the plant file");
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw SetupError(path.string() + ": cannot read the plant file");
-  return parse_plant_file(text.str(), path.string());
+  return parse_plant_file(yamlfile::read_text_file(path, "plant file"), path.string());
 }
 
 PlantFile parse_plant_file(const std::string& text, const std::string& file) {

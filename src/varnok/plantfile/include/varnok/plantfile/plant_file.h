@@ -13,30 +13,14 @@
 #include "corvex/plant_description.h"
 #include "corvex/tag_info.h"
 #include "varnok/errors.h"
+#include "varnok/yamlfile/file_error.h"
 
 namespace varnok::plantfile {
 
-// Where something is in the file, 1-based; 0 when not known.
-struct Position {
-  int line = 0;
-  int column = 0;
-};
+using Position = yamlfile::Position;
 
 // A bad plant file: what() is the one line "FILE:LINE:COLUMN: what is wrong".
-class PlantFileError : public SetupError {
- public:
-  PlantFileError(std::string file, Position where, const std::string& reason);
-
-  const std::string& file() const noexcept { return file_; }
-  int line() const noexcept { return where_.line; }
-  int column() const noexcept { return where_.column; }
-  const std::string& reason() const noexcept { return reason_; }
-
- private:
-  std::string file_;
-  Position where_;
-  std::string reason_;
-};
+using PlantFileError = yamlfile::FileError;
 
 enum class TimeUnit { kSecond, kMinute, kHour };
 
