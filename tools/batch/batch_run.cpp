@@ -1,13 +1,17 @@
 #include "batch_run.h"
 
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <variant>
 
 #include "corvex/messages.h"
 #include "corvex/simulink.h"
+#include "varnok/experiment/experiment_file.h"
+#include "varnok/experiment/schedule.h"
 #include "varnok/frame/errors.h"
 #include "varnok/frame/loader.h"
 #include "varnok/number_text.h"
@@ -69,17 +73,21 @@ Loaded load(const BatchOptions& options) {
   return loaded;
 }
 
-}  // namespace
+// What to run: how many periods, which tags to print and the writes to make
+// before the task of each period, from --set or from an experiment.
+struct Plan {
+  std::int64_t steps = 0;
+  std::vector<std::string> tags;
+  std::function<std::vector<experiment::Write>(std::int64_t period)> writes_of;
+  std::vector<experiment::Mark> marks;
+  std::string description;
+};
 
-void run_batch(const BatchOptions& options, std::ostream& out) {
-  // Standard output carries the CSV.
-  corvex::set_message_sink([](const std::string& line) { std::cerr << line << std::endl; });
-  const Loaded loaded = load(options);
-  corvex::Simulink& sim = *loaded.simulation;
-  corvex::ValueMap& data = sim.get_data();
-
-  const std::vector<std::string> tags = options.tags.empty() ? data.keys() : options.tags;
-  for (const auto& tag : tags) {
+Plan option_plan(const BatchOptions& options, const Loaded& loaded, const corvex::ValueMap& data) {
+  Plan plan;
+  plan.steps = options.steps;
+  plan.tags = options.tags.empty() ? data.keys() : options.tags;
+  for (const auto& tag : plan.tags) {
     if (!data.contains(tag)) throw SetupError("--tags: " + loaded.name + " has no tag \"" + tag + "\"");
   }
   for (const auto& write : options.writes) {
@@ -90,20 +98,74 @@ void run_batch(const BatchOptions& options, std::ostream& out) {
                        " is after the last (" + std::to_string(options.steps) + ")");
     }
   }
-
-  out << "period";
-  for (const auto& tag : tags) out << ',' << tag;
-  out << '\n';
-  for (std::int64_t period = 1; period <= options.steps; ++period) {
-    for (const auto& write : options.writes) {
-      if (write.period == period) data.set(write.tag, write.value);
+  plan.writes_of = [&writes = options.writes](std::int64_t period) {
+    std::vector<experiment::Write> due;
+    for (const auto& write : writes) {
+      if (write.period == period) due.push_back({write.tag, write.value});
     }
+    return due;
+  };
+  return plan;
+}
+
+Plan experiment_plan(const experiment::Experiment& planned, const Loaded& loaded, corvex::ValueMap& data) {
+  experiment::check_tags(
+      planned, [&](std::string_view tag) { return data.contains(tag); }, loaded.name);
+  Plan plan;
+  plan.steps = planned.periods;
+  for (const auto& tag : planned.record) plan.tags.push_back(tag.name);
+  plan.writes_of = [schedule = std::make_shared<experiment::Schedule>(planned), &data](std::int64_t period) {
+    return schedule->writes_before(period, [&](std::string_view tag) { return data.at(tag).to_double(); });
+  };
+  plan.marks = experiment::marks(planned);
+  plan.description = planned.description;
+  return plan;
+}
+
+Results run(const BatchOptions& options, std::ostream& out, bool keep) {
+  // Standard output carries the CSV.
+  corvex::set_message_sink([](const std::string& line) { std::cerr << line << std::endl; });
+  // A bad experiment file stops the run before the plant is even loaded.
+  std::optional<experiment::Experiment> planned;
+  if (!options.experiment.empty()) planned = experiment::read_experiment_file(options.experiment);
+  const Loaded loaded = load(options);
+  corvex::Simulink& sim = *loaded.simulation;
+  corvex::ValueMap& data = sim.get_data();
+  Plan plan = planned ? experiment_plan(*planned, loaded, data) : option_plan(options, loaded, data);
+
+  Results results;
+  if (keep) {
+    results.tags = plan.tags;
+    results.values.resize(plan.tags.size());
+    results.marks = std::move(plan.marks);
+    results.description = plan.description;
+  }
+  out << "period";
+  for (const auto& tag : plan.tags) out << ',' << tag;
+  out << '\n';
+  for (std::int64_t period = 1; period <= plan.steps; ++period) {
+    for (const auto& write : plan.writes_of(period)) data.set(write.tag, write.value);
     sim.run_task(period);
     out << period;
-    for (const auto& tag : tags) out << ',' << corvex::to_text(data.at(tag));
+    for (std::size_t i = 0; i < plan.tags.size(); ++i) {
+      const corvex::Value& value = data.at(plan.tags[i]);
+      out << ',' << corvex::to_text(value);
+      if (keep) results.values[i].push_back(value.to_double());
+    }
     out << '\n';
   }
   out.flush();
+  return results;
+}
+
+}  // namespace
+
+void run_batch(const BatchOptions& options, std::ostream& out) {
+  run(options, out, false);
+}
+
+Results run_batch_with_results(const BatchOptions& options, std::ostream& out) {
+  return run(options, out, true);
 }
 
 }  // namespace varnok::batch
