@@ -119,7 +119,7 @@ test("start keeps the previous opcsim.log, one generation back", () => {
     const what = `after start ${run}`;
     // The run before this one, and nothing older.
     const kept = read(previous);
-    assert.match(kept, /^opcsim: OPC UA on /, what);
+    assert.match(kept, /^opcsim: OPC UA on /m, what);
     assert.deepEqual(kept.match(/last words of run \d+/g), [`last words of run ${run - 1}`], what);
     assert.doesNotMatch(read(log), /last words/, what);
     fs.appendFileSync(log, `last words of run ${run}\n`);
