@@ -8,11 +8,6 @@
 // Exit codes: 0 after a run that was stopped, 1 when the session could not
 // start (its line says why), 2 for usage errors.
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdint>
@@ -20,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "netio/stop_signals.h"
 #include "netio/wait.h"
 #include "record_text.h"
 #include "tsdb_settings.h"
@@ -51,22 +47,6 @@ tsdbpy::conn::Settings database_settings(const Options& options) {
   return settings;
 }
 
-// Waits for a stop signal, the end of the session, or the deadline.
-void wait_for_stop(int signal_fd, int ended_fd,
-                   std::optional<std::chrono::steady_clock::time_point> deadline) {
-  for (;;) {
-    int timeout = -1;
-    if (deadline) {
-      const auto left =
-          std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return;
-      timeout = static_cast<int>(std::min<std::int64_t>(left.count(), 60'000));
-    }
-    pollfd fds[2] = {{signal_fd, POLLIN, 0}, {ended_fd, POLLIN, 0}};
-    if (::poll(fds, 2, timeout) > 0) return;
-  }
-}
-
 // The value of a setting as the database connection reads it: the last
 // one of its keyword.
 std::string setting(const tsdbpy::conn::Settings& settings, std::string_view key) {
@@ -80,13 +60,8 @@ std::string setting(const tsdbpy::conn::Settings& settings, std::string_view key
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Blocked before any thread starts, so every thread leaves them to the
-  // signalfd below.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  // Before any thread starts, so that every thread leaves them to it.
+  const netio::StopSignals stop_signals;
 
   Options options;
   try {
@@ -121,11 +96,6 @@ int main(int argc, char** argv) {
   if (options.group.empty() || options.endpoint.empty())
     return varnok::report("varnok-record", varnok::UsageError("--endpoint and --group must not be empty"));
 
-  const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK);
-  if (signal_fd < 0) {
-    std::cerr << "varnok-record: signalfd failed\n";
-    return varnok::kExitFailure;
-  }
   std::optional<std::chrono::steady_clock::time_point> deadline;
   if (options.seconds > 0) {
     deadline =
@@ -156,14 +126,13 @@ int main(int argc, char** argv) {
     end = session.run();
     ended.set();
   });
-  wait_for_stop(signal_fd, ended.fd(), deadline);
+  stop_signals.wait(ended.fd(), deadline);
   session.stop();
   if (netio::wait_ready(ended.fd(), POLLIN, std::chrono::steady_clock::now() + ViewerSession::kStopGrace,
                         -1) != netio::Wait::kReady) {
     session.interrupt();
   }
   runner.join();
-  close(signal_fd);
   if (end == SessionEnd::kStartFailed) return varnok::kExitFailure;
   std::cout << varnok::record::summary(session.counts(), plan) << std::endl;
   return varnok::kExitOk;
