@@ -17,7 +17,8 @@ set(VARNOK_INSTALL_PACKAGE_DIR lib/cmake/varnok)
 
 # Each installed binary finds the project's shared libraries relative to
 # itself, wherever the tree is installed.
-set(programs Velmora Quorra_demo SISO Brinell Calder Fractor Dunmore Farrow varnok-batch varnok-plant varnok-ua varnok-record varnok-export)
+set(programs Velmora Quorra_demo SISO Brinell Calder Fractor Dunmore Farrow varnok-batch varnok-plant varnok-ua varnok-record varnok-export
+             varnok-experiment)
 set_target_properties(${programs} PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
 install(TARGETS ${programs} RUNTIME DESTINATION bin)
 get_property(plugins GLOBAL PROPERTY VARNOK_PLUGINS)

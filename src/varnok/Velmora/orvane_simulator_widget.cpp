@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "app_icon.h"
+#include "experiment_control.h"
 #include "plant_file_process.h"
 #include "process_task.h"
 #include "select_item_dialog.h"
@@ -47,6 +48,7 @@ OrvaneSimulatorWidget::OrvaneSimulatorWidget(WindowOptions options, QWidget* par
       worker_thread_(new QThread(this)),
       first_cycle_(options_.first_cycle_poll, options_.first_cycle_limit) {
   build_ui();
+  experiment_ = new ExperimentControl(this, statusBar(), options_.exec_modal);
   if (options_.viewer_tsdb_settings) ua_widget->set_tsdb_settings(*options_.viewer_tsdb_settings);
   connect(&first_cycle_, &FirstCycleWatch::reached, this, &OrvaneSimulatorWidget::start_viewer);
   connect(&first_cycle_, &FirstCycleWatch::timed_out, this, &OrvaneSimulatorWidget::on_first_cycle_missed);
@@ -55,6 +57,7 @@ OrvaneSimulatorWidget::OrvaneSimulatorWidget(WindowOptions options, QWidget* par
 
 OrvaneSimulatorWidget::~OrvaneSimulatorWidget() {
   first_cycle_.cancel();
+  experiment_->stop();
   if (auto* thread = qobject_cast<WorkerThread*>(worker_thread_); thread && thread->isRunning()) {
     thread->task->stop();
     thread->wait();
@@ -69,12 +72,16 @@ void OrvaneSimulatorWidget::build_ui() {
   QMenu* file_menu = menuBar()->addMenu(QStringLiteral("File"));
   load_action = new QAction(QStringLiteral("Load process"), this);
   server_action = new QAction(QStringLiteral("Modify SimServer"), this);
+  experiment_action = new QAction(QStringLiteral("Run experiment..."), this);
+  experiment_action->setEnabled(false);
   auto* exit_action = new QAction(QStringLiteral("Exit"), this);
   file_menu->addAction(load_action);
   file_menu->addAction(server_action);
+  file_menu->addAction(experiment_action);
   file_menu->addAction(exit_action);
   connect(load_action, &QAction::triggered, this, &OrvaneSimulatorWidget::show_dialog);
   connect(server_action, &QAction::triggered, this, &OrvaneSimulatorWidget::show_server_dialog);
+  connect(experiment_action, &QAction::triggered, this, &OrvaneSimulatorWidget::run_experiment);
   connect(exit_action, &QAction::triggered, this, &QWidget::close);
 
   auto* groupBox_1 = new QGroupBox(QStringLiteral("Process INFO"), this);
@@ -133,6 +140,7 @@ void OrvaneSimulatorWidget::set_state(State state) {
   server_action->setEnabled(idle);
   lineEdit_groupName->setEnabled(idle);
   stop_btn->setEnabled(state == State::Running);
+  experiment_action->setEnabled(state == State::Running && ua_widget->worker() != nullptr);
 }
 
 OrvaneSimulatorWidget::State OrvaneSimulatorWidget::stopped_state() const {
@@ -238,6 +246,7 @@ void OrvaneSimulatorWidget::close_process() {
   auto* thread = qobject_cast<WorkerThread*>(worker_thread_);
   if (thread == nullptr || !thread->isRunning()) return;
   first_cycle_.cancel();
+  experiment_->stop();
   stop_asked_ = true;
   thread->task->stop();
   thread->wait();
@@ -245,14 +254,28 @@ void OrvaneSimulatorWidget::close_process() {
   statusBar()->showMessage(QStringLiteral("Stopped."));
 }
 
+QString OrvaneSimulatorWidget::viewer_endpoint() const {
+  return QStringLiteral("opc.tcp://") + options_.opc_ua_server_ip + QLatin1Char(':') +
+         QString::number(options_.opc_ua_server_port);
+}
+
+QString OrvaneSimulatorWidget::viewer_group() const {
+  return without_trailing_space(lineEdit_groupName->text());
+}
+
 void OrvaneSimulatorWidget::start_viewer() {
   quorra::UATableWindow::ViewerSettings settings;
-  settings.endpoint = QStringLiteral("opc.tcp://") + options_.opc_ua_server_ip + QLatin1Char(':') +
-                      QString::number(options_.opc_ua_server_port);
+  settings.endpoint = viewer_endpoint();
   settings.name_space_index = 2;
-  settings.identifier = without_trailing_space(lineEdit_groupName->text());
+  settings.identifier = viewer_group();
   statusBar()->showMessage(QStringLiteral("Running on group %1.").arg(settings.identifier));
   ua_widget->start_opcua(settings);
+  experiment_action->setEnabled(worker_thread_->isRunning());
+}
+
+void OrvaneSimulatorWidget::run_experiment() {
+  if (!worker_thread_->isRunning() || ua_widget->worker() == nullptr) return;
+  experiment_->choose_and_run(viewer_endpoint().toStdString(), viewer_group().toStdString());
 }
 
 void OrvaneSimulatorWidget::on_first_cycle_waiting(qint64 elapsed_ms) {
@@ -282,6 +305,7 @@ void OrvaneSimulatorWidget::on_first_cycle_missed() {
 
 void OrvaneSimulatorWidget::on_worker_finished() {
   if (stop_asked_) return;
+  experiment_->stop();
   // Cycles that completed before the watch looked still earn the viewer.
   const auto* thread = qobject_cast<WorkerThread*>(worker_thread_);
   if (first_cycle_.active() && thread != nullptr && thread->task->get_done_count() > 0) start_viewer();

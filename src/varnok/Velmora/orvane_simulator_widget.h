@@ -17,6 +17,7 @@ class QMessageBox;
 
 namespace varnok::velmora {
 
+class ExperimentControl;
 class WorkerThread;
 
 // The launcher's main window: the selected process ("Process INFO"), START
@@ -27,6 +28,7 @@ class WorkerThread;
 //   Selected  START on,  STOP off; Load process, Modify SimServer, group on
 //   Running   START off, STOP on;  Load process, Modify SimServer, group off
 //   Stopped   START on,  STOP off; Load process, Modify SimServer, group off
+// Run experiment is on while a process runs and the viewer shows its group.
 // Once the viewer shows a group, the window serves that one process on that
 // group. Until then a process that stops (STOP, no first cycle in time, or
 // it ended) leaves the window Selected, so the address or group can still
@@ -41,6 +43,7 @@ class OrvaneSimulatorWidget final : public QMainWindow {
 
   QAction* load_action;
   QAction* server_action;
+  QAction* experiment_action;
   QLineEdit* lineEdit_moduleName;
   QLineEdit* lineEdit_objectName;
   QLineEdit* lineEdit_groupName;
@@ -67,8 +70,11 @@ class OrvaneSimulatorWidget final : public QMainWindow {
   // Loads the process in the "Process INFO" fields afresh (a module, or a
   // plant file read again) and runs it.
   void start_process();
-  // Stops the running process and waits for its thread.
+  // Stops the running process and waits for its thread; an experiment
+  // running on it is stopped too (without waiting).
   void close_process();
+  // File > Run experiment: a file chosen by the user, run on the viewer's group.
+  void run_experiment();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -81,6 +87,8 @@ class OrvaneSimulatorWidget final : public QMainWindow {
   // The state a process that stopped leaves behind (see the class comment).
   State stopped_state() const;
   void start_viewer();
+  QString viewer_endpoint() const;
+  QString viewer_group() const;
   void on_first_cycle_missed();
   void on_first_cycle_waiting(qint64 elapsed_ms);
   void on_worker_finished();
@@ -91,6 +99,7 @@ class OrvaneSimulatorWidget final : public QMainWindow {
   ProcessImporter importer_;
   QThread* worker_thread_;
   FirstCycleWatch first_cycle_;
+  ExperimentControl* experiment_;
   QString last_failure_;     // why the current task's run() failed, if it did
   bool stop_asked_ = false;  // the current thread ends because we stopped it
 };
