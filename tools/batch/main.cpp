@@ -55,6 +55,8 @@ int main(int argc, char** argv) {
                  "experiment's actions marked");
   app.add_option("--search", search_dirs, "look for the module in this folder first; can be repeated");
 
+  // Standard output carries the CSV: no synchronisation with C's stdio.
+  std::ios::sync_with_stdio(false);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 #include <system_error>
 
 namespace corvex {
@@ -16,51 +17,83 @@ bool Value::same_as(const Value& other) const noexcept {
 }
 
 std::string to_text(const Value& value) {
-  return value.is_integer() ? std::to_string(value.integer()) : to_text(value.to_double());
+  std::string out;
+  append_text(out, value);
+  return out;
 }
 
 std::string to_text(double value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char buf[kMaxNumberText];
+  return std::string(buf, write_text(value, buf));
+}
 
-  // Shortest round-trip digits, read off the scientific form "d.ddde±x".
-  char buf[64];
-  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-  if (ec != std::errc()) return "nan";  // cannot happen with 64 bytes
-  const std::string_view sci(buf, static_cast<std::size_t>(end - buf));
-  const std::size_t e_pos = sci.find('e');
-  std::string_view mantissa = sci.substr(0, e_pos);
-  const int exponent = std::atoi(std::string(sci.substr(e_pos + 1)).c_str());
-
-  std::string out;
-  if (!mantissa.empty() && mantissa.front() == '-') {
-    out += '-';
-    mantissa.remove_prefix(1);
+void append_text(std::string& out, const Value& value) {
+  char buf[kMaxNumberText];
+  char* end = buf;
+  if (value.is_integer()) {
+    end = std::to_chars(buf, buf + sizeof buf, value.integer()).ptr;
+  } else {
+    end = write_text(value.to_double(), buf);
   }
-  std::string digits;
-  for (char c : mantissa)
-    if (c != '.') digits += c;
+  out.append(buf, end);
+}
+
+namespace {
+
+char* copy(std::string_view text, char* out) {
+  for (const char c : text) *out++ = c;
+  return out;
+}
+
+}  // namespace
+
+char* write_text(double value, char* out) {
+  if (std::isnan(value)) return copy("nan", out);
+  if (std::isinf(value)) return copy(value > 0 ? "inf" : "-inf", out);
+
+  // Shortest round-trip digits, read off the scientific form "-d.ddde-xx".
+  char sci[kMaxNumberText];
+  const char* const end = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific).ptr;
+  const char* p = sci;
+  if (*p == '-') *out++ = *p++;
+  char digits[kMaxNumberText];
+  std::size_t n = 0;
+  for (; p < end && *p != 'e'; ++p) {
+    if (*p != '.') digits[n++] = *p;
+  }
+  ++p;  // 'e'
+  const bool negative_exponent = *p == '-';
+  ++p;  // its sign
+  int exponent = 0;
+  for (; p < end; ++p) exponent = exponent * 10 + (*p - '0');
+  if (negative_exponent) exponent = -exponent;
 
   if (exponent < -4 || exponent >= 16) {
-    out += digits.front();
-    if (digits.size() > 1) out.append(".").append(digits, 1);
-    out += exponent < 0 ? "e-" : "e+";
+    *out++ = digits[0];
+    if (n > 1) {
+      *out++ = '.';
+      out = copy(std::string_view(digits + 1, n - 1), out);
+    }
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
     const int magnitude = std::abs(exponent);
-    if (magnitude < 10) out += '0';
-    out += std::to_string(magnitude);
-    return out;
+    if (magnitude < 10) *out++ = '0';
+    return std::to_chars(out, out + 4, magnitude).ptr;
   }
   if (exponent < 0) {
-    out.append("0.").append(static_cast<std::size_t>(-exponent - 1), '0').append(digits);
-    return out;
+    out = copy("0.", out);
+    for (int i = -exponent - 1; i > 0; --i) *out++ = '0';
+    return copy(std::string_view(digits, n), out);
   }
   const auto int_digits = static_cast<std::size_t>(exponent) + 1;
-  if (digits.size() <= int_digits) {
-    out.append(digits).append(int_digits - digits.size(), '0').append(".0");
-  } else {
-    out.append(digits, 0, int_digits).append(".").append(digits, int_digits);
+  if (n <= int_digits) {
+    out = copy(std::string_view(digits, n), out);
+    for (std::size_t i = n; i < int_digits; ++i) *out++ = '0';
+    return copy(".0", out);
   }
-  return out;
+  out = copy(std::string_view(digits, int_digits), out);
+  *out++ = '.';
+  return copy(std::string_view(digits + int_digits, n - int_digits), out);
 }
 
 }  // namespace corvex

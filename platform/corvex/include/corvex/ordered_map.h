@@ -74,6 +74,15 @@ class OrderedMap {
 
   bool contains(std::string_view key) const { return index_.count(key) != 0; }
 
+  // A key's place in insertion order, which stays its place: for loops that
+  // reach the same keys every period without looking them up each time.
+  std::size_t index_of(std::string_view key) const {
+    if (auto it = index_.find(key); it != index_.end()) return it->second;
+    throw MissingKey(std::string(key));
+  }
+  const T& value_at(std::size_t index) const { return items_.at(index).second; }
+  T& value_at(std::size_t index) { return items_.at(index).second; }
+
   // Merges other into this map: later entries overwrite equal keys in place,
   // new keys are appended in other's order.
   void merge(const OrderedMap& other) {

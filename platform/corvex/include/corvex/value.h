@@ -42,6 +42,13 @@ class Value {
 std::string to_text(const Value& value);
 std::string to_text(double value);
 
+// The same without a string of its own, for output of many values:
+// write_text writes into `out` (room for kMaxNumberText characters) and
+// returns the end; append_text appends to `out`.
+inline constexpr std::size_t kMaxNumberText = 40;
+char* write_text(double value, char* out);
+void append_text(std::string& out, const Value& value);
+
 // Tag name -> value, in insertion order.
 using ValueMap = OrderedMap<Value>;
 
