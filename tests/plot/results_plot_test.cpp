@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "qt_leak_suppressions.h"
 #include "varnok/errors.h"
 
 namespace varnok::plot {

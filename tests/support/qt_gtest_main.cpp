@@ -6,15 +6,7 @@
 #include <QApplication>
 #include <cstdlib>
 
-// Leaks of system libraries that LeakSanitizer reports at the exit of every
-// Qt test program, suppressed so that ours still fail the run:
-// - Qt 5.15's offscreen platform plug-in never deletes its screen;
-// - c-ares, gRPC's resolver, keeps what it allocated for resolving
-//   "localhost", freed only by a gRPC shutdown that has not finished when the
-//   program exits.
-extern "C" __attribute__((used, visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:libqoffscreen.so\nleak:libcares.so\n";
-}
+#include "qt_leak_suppressions.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
