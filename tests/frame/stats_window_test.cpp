@@ -96,9 +96,6 @@ TEST(StatsWindow, WithinTwelveDigitsOfTwoPassAtEveryPeriod) {
 }
 
 TEST(StatsWindow, NoDriftOverAHundredMillionPeriods) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "numbers only, and a minute under AddressSanitizer: the release build runs it";
-#endif
   NormalGenerator g(11);
   StatsWindow window(StatsWindow::kTenMinutes);
   std::vector<double> ring(StatsWindow::kTenMinutes);
