@@ -5,16 +5,10 @@
 #include <limits>
 
 #include "gateway.grpc.pb.h"
+#include "gateway_parts.h"
+#include "gateway_stream.h"
 
 namespace corvex {
-
-namespace pb = varnok::gateway::v1;
-
-struct GatewayClient::Stub {
-  std::unique_ptr<pb::Gateway::Stub> stub;
-};
-
-namespace {
 
 GatewayError to_error(const grpc::Status& status, const std::string& target) {
   using Kind = GatewayError::Kind;
@@ -34,8 +28,6 @@ GatewayError to_error(const grpc::Status& status, const std::string& target) {
   }
 }
 
-}  // namespace
-
 GatewayClient::GatewayClient(const std::string& host, int port, std::chrono::milliseconds call_timeout)
     : target_((host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host) + ":" +
               std::to_string(port)),
@@ -50,8 +42,6 @@ GatewayClient::GatewayClient(const std::string& host, int port, std::chrono::mil
   channel_ = grpc::CreateCustomChannel(target_, grpc::InsecureChannelCredentials(), args);
   stub_->stub = pb::Gateway::NewStub(channel_);
 }
-
-GatewayClient::~GatewayClient() = default;
 
 template <typename Call>
 void GatewayClient::call(Call&& invoke, bool cancellable) {
@@ -70,6 +60,11 @@ void GatewayClient::call(Call&& invoke, bool cancellable) {
   if (!status.ok()) throw to_error(status, target_);
 }
 
+GatewayClient::~GatewayClient() {
+  drop_exchange();
+}
+
+// cancel() reaches an Exchange read through active_ as well.
 void GatewayClient::cancel() {
   std::lock_guard lock(active_mutex_);
   cancelled_ = true;

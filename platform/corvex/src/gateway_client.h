@@ -1,9 +1,11 @@
 #pragma once
 
 // Thin client of the gateway protocol: one blocking call per operation, each
-// with a deadline, cancellable from another thread.
+// with a deadline, cancellable from another thread; and the session's
+// Exchange stream, which needs one round trip per period instead of two.
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -54,16 +56,33 @@ class GatewayClient {
   // Not affected by cancel(), so a stopping task can still let go.
   void release(const std::string& group, const std::string& session);
 
-  // Cancels the call under way and makes every later call but release()
-  // fail at once. Safe from any thread.
+  // Opens the session's Exchange stream, replacing any earlier one.
+  void open_exchange(const std::string& group, const std::string& session);
+  // Asks for the group's values on the stream and waits for them, in
+  // registration order. A refusal of changes sent before is thrown here.
+  void exchange_read(std::vector<double>& values);
+  // Sends a period's changes (tags by their place in the registration
+  // order) without waiting: the next read is answered after they are set.
+  void exchange_publish(const std::vector<std::uint32_t>& places, const std::vector<double>& values);
+  // Half-closes the stream and waits until the gateway has applied all it
+  // was sent. Like release(), not affected by cancel().
+  void close_exchange();
+  // Drops the stream without waiting (after an error).
+  void drop_exchange() noexcept;
+
+  // Cancels the call or the stream read under way and makes every later
+  // call but release() and close_exchange() fail at once. Safe from any
+  // thread.
   void cancel();
 
   const std::string& target() const noexcept { return target_; }
 
  private:
   struct Stub;
+  struct Exchange;
   template <typename Call>
   void call(Call&& invoke, bool cancellable = true);
+  Exchange& exchange();
 
   std::string target_;
   std::chrono::milliseconds call_timeout_;
@@ -72,6 +91,9 @@ class GatewayClient {
   std::mutex active_mutex_;
   grpc::ClientContext* active_ = nullptr;
   bool cancelled_ = false;
+  // Owned here; cancel() reaches its context through active_ while a read
+  // waits on it.
+  std::unique_ptr<Exchange> exchange_;
 };
 
 }  // namespace corvex

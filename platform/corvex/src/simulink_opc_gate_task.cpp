@@ -97,8 +97,19 @@ void SimulinkOPCGateTask::set_waiting(Waiting waiting) {
 bool SimulinkOPCGateTask::ensure_registered(bool& reported_outage) {
   if (!session_.empty()) return true;
   try {
-    session_ = client_->register_group(group_tag_, snapshot(simulator_->get_data()), options_.lease,
-                                       client_name(), simulator_->tag_info());
+    const std::string session = client_->register_group(
+        group_tag_, snapshot(simulator_->get_data()), options_.lease, client_name(), simulator_->tag_info());
+    try {
+      client_->open_exchange(group_tag_, session);
+    } catch (const GatewayError&) {
+      // Or the group stays held by this session until its lease runs out.
+      try {
+        client_->release(group_tag_, session);
+      } catch (const GatewayError&) {
+      }
+      throw;
+    }
+    session_ = session;
     set_waiting({});
     say("Group " + group_tag_ + " registered on gateway " + client_->target() + " (" +
         std::to_string(simulator_->get_data().size()) + " tags)");
@@ -123,17 +134,26 @@ bool SimulinkOPCGateTask::ensure_registered(bool& reported_outage) {
   }
 }
 
+// One round trip: the values on the session's stream; the changes go back
+// on it without waiting, and the gateway sets them before it answers the
+// next read.
 void SimulinkOPCGateTask::run_period() {
   ValueMap& data = simulator_->get_data();
-  for (const auto& [tag, value] : client_->read(group_tag_, session_)) {
-    Value* current = data.find(tag);
+  client_->exchange_read(read_values_);
+  if (read_values_.size() != data.size()) {
+    throw GatewayError(GatewayError::Kind::kSessionLost,
+                       "gateway sent " + std::to_string(read_values_.size()) + " values for the " +
+                           std::to_string(data.size()) + " tags of group " + group_tag_);
+  }
+  before_.clear();
+  std::size_t i = 0;
+  for (auto& [tag, current] : data) {
+    const double value = read_values_[i++];
     // Keep the model's own value (and its integer kind) unless a client
     // changed it.
-    if (current != nullptr && !(current->to_double() == value) && !Value(value).same_as(*current)) {
-      *current = Value(value);
-    }
+    if (!(current.to_double() == value) && !Value(value).same_as(current)) current = Value(value);
+    before_.push_back(current);
   }
-  const ValueMap before = data;
   const std::int64_t count = simulator_->get_task_count() + 1;
   try {
     simulator_->run_task(count);
@@ -141,12 +161,18 @@ void SimulinkOPCGateTask::run_period() {
     say("Task failed in period " + std::to_string(count) + ": " + e.what());
   }
   done_count_.fetch_add(1);
-  std::vector<TagValue> changed;
+  changed_places_.clear();
+  changed_values_.clear();
+  i = 0;
   for (const auto& [tag, value] : data) {
-    const Value* old = before.find(tag);
-    if (old == nullptr || !old->same_as(value)) changed.push_back({tag, value.to_double()});
+    // A tag the task added is not in the group: the gateway refuses it.
+    if (i >= before_.size() || !before_[i].same_as(value)) {
+      changed_places_.push_back(static_cast<std::uint32_t>(i));
+      changed_values_.push_back(value.to_double());
+    }
+    ++i;
   }
-  if (!changed.empty()) client_->publish(group_tag_, session_, changed);
+  if (!changed_places_.empty()) client_->exchange_publish(changed_places_, changed_values_);
 }
 
 void SimulinkOPCGateTask::run() {
@@ -182,10 +208,17 @@ void SimulinkOPCGateTask::run() {
       } else {
         say("Gateway refused period " + std::to_string(simulator_->get_task_count()) + ": " + e.what());
       }
+      client_->drop_exchange();
       session_.clear();
     }
   }
   if (!session_.empty()) {
+    try {
+      // The last period's changes are set before the group is let go.
+      client_->close_exchange();
+    } catch (const GatewayError& e) {
+      say("Gateway: " + std::string(e.what()));
+    }
     try {
       client_->release(group_tag_, session_);
     } catch (const GatewayError&) {

@@ -23,20 +23,47 @@ function loadGatewayService(protoPath = PROTO_PATH) {
   return grpc.loadPackageDefinition(definition).varnok.gateway.v1.Gateway;
 }
 
-// Wraps a synchronous registry method as a unary handler: GatewayError
-// becomes its status code, anything else INTERNAL with the message.
+// GatewayError becomes its status code, anything else INTERNAL with the
+// message.
+function toStatus(err) {
+  if (err instanceof GatewayError) return { code: grpc.status[err.code], details: err.message };
+  process.stderr.write(`opcsim: internal error: ${err.stack || err}\n`);
+  return { code: grpc.status.INTERNAL, details: `opcsim internal error: ${err.message}` };
+}
+
+// Wraps a synchronous registry method as a unary handler.
 function unary(fn) {
   return (call, callback) => {
     try {
       callback(null, fn(call.request, call.getPeer()));
     } catch (err) {
-      if (err instanceof GatewayError) {
-        callback({ code: grpc.status[err.code], details: err.message });
-      } else {
-        process.stderr.write(`opcsim: internal error: ${err.stack || err}\n`);
-        callback({ code: grpc.status.INTERNAL, details: `opcsim internal error: ${err.message}` });
-      }
+      callback(toStatus(err));
     }
+  };
+}
+
+// An Exchange stream: each message is handled whole, in arrival order,
+// before the next, so a read sees every change sent before it. The first
+// refusal ends the stream with its status; later messages are dropped.
+function exchange(registry) {
+  return (call) => {
+    let open = true;
+    call.on("data", (req) => {
+      if (!open) return;
+      try {
+        const reply = registry.exchange(req);
+        if (reply) call.write(reply);
+      } catch (err) {
+        open = false;
+        call.emit("error", toStatus(err));
+      }
+    });
+    call.on("end", () => {
+      if (open) {
+        open = false;
+        call.end();
+      }
+    });
   };
 }
 
@@ -58,6 +85,7 @@ async function startGateway({ registry, addresses }) {
     Read: unary((req) => registry.read(req)),
     Publish: unary((req) => registry.publish(req)),
     Release: unary((req) => registry.release(req)),
+    Exchange: exchange(registry),
   });
   const [first, ...rest] = addresses;
   try {

@@ -104,7 +104,8 @@ function checkInfo(group, info, nameSet) {
 
 class Registry {
   // store: { ensureGroup(group, names, info), write(group, tags),
-  //          read(group, names), markUnserved(group) }
+  //          read(group, names), writeAt(group, indexes, values),
+  //          readAll(group), markUnserved(group) }
   //   info: the Map checkInfo returns; a tag not in it shows no info
   // log: one line per call, no trailing newline
   constructor({ store, defaultLeaseMs, log = () => {}, now = Date.now }) {
@@ -194,6 +195,32 @@ class Registry {
     }
     if (tags.length > 0) this.store.write(record.group, tags);
     return {};
+  }
+
+  // One message of an Exchange stream: its changes, all checked before any
+  // is set, then the group's values if it asks for them (else null).
+  exchange(req) {
+    const record = this._session(req);
+    const indexes = req.changed_index || [];
+    const values = req.changed_value || [];
+    if (indexes.length !== values.length) {
+      throw invalid(`group "${record.group}": ${indexes.length} changed tags but ${values.length} values`);
+    }
+    if (indexes.length > 0) {
+      const count = record.names.length;
+      const seen = new Uint8Array(count);
+      for (let i = 0; i < indexes.length; i++) {
+        const at = indexes[i];
+        if (!(at < count)) throw invalid(`group "${record.group}" has no tag at place ${at} (it has ${count})`);
+        if (seen[at]) throw invalid(`group "${record.group}": tag "${record.names[at]}" is published twice`);
+        seen[at] = 1;
+        if (typeof values[i] !== "number") {
+          throw invalid(`group "${record.group}": tag "${record.names[at]}" has no numeric value`);
+        }
+      }
+      this.store.writeAt(record.group, indexes, values);
+    }
+    return req.read ? { values: this.store.readAll(record.group) } : null;
   }
 
   release(req) {

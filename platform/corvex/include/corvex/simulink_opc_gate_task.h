@@ -74,6 +74,11 @@ class SimulinkOPCGateTask final : public Task {
   Options options_;
   std::unique_ptr<GatewayClient> client_;
   std::string session_;
+  // Per-period buffers, kept to spare the allocations.
+  std::vector<double> read_values_;
+  std::vector<Value> before_;
+  std::vector<std::uint32_t> changed_places_;
+  std::vector<double> changed_values_;
 
   std::atomic<bool> stop_requested_{false};
   std::atomic<std::int64_t> done_count_{0};
