@@ -25,7 +25,7 @@ varnok::testing::OpcsimProcess& opcsim() {
 const std::vector<TagValue> kTags = {{"a", 1.0}, {"b", 2.0}, {"c", 3.0}};
 
 TEST(Exchange, ChangesAreInPlaceBeforeTheNextReadAndBeforeTheStreamCloses) {
-  GatewayClient client("127.0.0.1", opcsim().gateway_port(), 2000ms);
+  GatewayClient client("127.0.0.1", opcsim().gateway_port(), 5000ms);
   const std::string session = client.register_group("X1", kTags, 5000ms, "test");
   client.open_exchange("X1", session);
   std::vector<double> values;
@@ -61,7 +61,7 @@ TEST(Exchange, RefusedChangesEndTheStreamWithTheReasonAtTheNextRead) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string group = "XR" + std::to_string(++n);
-    GatewayClient client("127.0.0.1", opcsim().gateway_port(), 2000ms);
+    GatewayClient client("127.0.0.1", opcsim().gateway_port(), 5000ms);
     const std::string session = client.register_group(group, kTags, 5000ms, "test");
     client.open_exchange(group, session);
     client.exchange_publish(c.places, c.values);
@@ -80,7 +80,7 @@ TEST(Exchange, RefusedChangesEndTheStreamWithTheReasonAtTheNextRead) {
 }
 
 TEST(Exchange, AStreamOfASessionThatIsGoneAsksToRegisterAgain) {
-  GatewayClient client("127.0.0.1", opcsim().gateway_port(), 2000ms);
+  GatewayClient client("127.0.0.1", opcsim().gateway_port(), 5000ms);
   const std::string session = client.register_group("X2", kTags, 5000ms, "test");
   client.release("X2", session);
   client.open_exchange("X2", session);
