@@ -147,6 +147,37 @@ TEST_F(AwkwardServer, ReadGivesEachTypeAsItsOwnKindAndBadNodesAsEmpty) {
   EXPECT_EQ(records[8].status_code, 0x80340000u) << "BadNodeIdUnknown";
 }
 
+TEST_F(AwkwardServer, EveryListReadGetsItsOwnValuesWhateverWasReadBefore) {
+  // Two items a request, so that lists take several.
+  Options paired = options();
+  paired.max_nodes_per_read = 2;
+  HubletLibrary pairs(paired);
+  const int g = pairs.create_group(pairs.create_source(0, server().endpoint(server().port), 1000, 1), "G1");
+  const auto [status, items] = pairs.subscribe_group(g, {{0, 1, "Mixed.Flow"},
+                                                         {0, 1, "Mixed.Count"},
+                                                         {0, 1, "Mixed.Label"},
+                                                         {0, 1, "Mixed.Missing"},
+                                                         {0, 1, "Mixed.Running"}});
+  ASSERT_EQ(status, HUBLET_STATUS_GOOD);
+  const std::vector<Value> values = {1.5, std::int64_t{42}, std::string("hello"), {}, true};
+  // Into one vector, longer than any answer at first: each read fills it
+  // with its own list, in its order, after reads of other lists.
+  std::vector<ValueRecord> records(9);
+  for (const std::vector<std::size_t>& list : std::vector<std::vector<std::size_t>>{
+           {0, 1, 2, 3, 4}, {2, 0}, {3}, {0, 1, 2, 3, 4}, {4, 4, 1}, {0, 1, 2, 3, 4}}) {
+    std::vector<int> handles;
+    for (std::size_t i : list) handles.push_back(items[i]);
+    ASSERT_EQ(pairs.read_group_values(g, handles, records), HUBLET_STATUS_GOOD);
+    ASSERT_EQ(records.size(), list.size());
+    for (std::size_t k = 0; k < list.size(); ++k) {
+      EXPECT_EQ(records[k].value, values[list[k]]) << "item " << k;
+      EXPECT_EQ(records[k].status_code, list[k] == 3 ? 0x80340000u : 0u) << "item " << k;  // BadNodeIdUnknown
+    }
+  }
+  EXPECT_EQ(pairs.read_group_values(g, {items[0], 999999}, records), HUBLET_STATUS_BAD_HANDLE);
+  EXPECT_TRUE(records.empty());
+}
+
 TEST_F(AwkwardServer, WritesConvertToTheNodesTypeAndRefuseWhatDoesNotFit) {
   // Two declared, the rest left for the library to ask the server.
   const int count = subscribe({"Scratch.Count"}, HUBLET_DATATYPE_INT32)[0];

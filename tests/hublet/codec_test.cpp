@@ -292,6 +292,131 @@ TEST(ServiceMessages, UnknownEncodingIdsAreMalformed) {
   EXPECT_EQ(response_header(response).service_result.code, sc::kBadSessionIdInvalid);
 }
 
+// --- reads encoded once ---------------------------------------------------
+
+TEST(PlannedReads, SendTheBytesOfTheReadRequestOfTheirItemsBatchByBatch) {
+  std::vector<ReadValueId> items;
+  for (int i = 0; i < 4; ++i) items.emplace_back().node_id = NodeId::string_id(2, "G1.T" + std::to_string(i));
+  items[2].attribute_id = attr::kDataType;
+  items.emplace_back().node_id = NodeId::numeric_id(0, id::kObjectsFolder);
+  const struct {
+    std::size_t batch;
+    std::vector<std::size_t> counts;
+  } cases[] = {{0, {1, 1, 1, 1, 1}}, {2, {2, 2, 1}}, {5, {5}}, {1000, {5}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.batch);
+    const ReadPlan plan = plan_read(items, c.batch);
+    ASSERT_EQ(plan.requests.size(), c.counts.size());
+    std::size_t first = 0;
+    for (std::size_t k = 0; k < plan.requests.size(); ++k) {
+      const ReadPlan::Request& part = plan.requests[k];
+      EXPECT_EQ(part.first, first);
+      ASSERT_EQ(part.count, c.counts[k]);
+      ReadRequest whole;
+      whole.header.request_handle = 7;
+      whole.nodes_to_read.assign(items.begin() + static_cast<std::ptrdiff_t>(first),
+                                 items.begin() + static_cast<std::ptrdiff_t>(first + part.count));
+      PlannedReadRequest planned;
+      planned.header.request_handle = 7;
+      planned.nodes_to_read.bytes = part.nodes_to_read;
+      EXPECT_EQ(encode_message(planned), encode_message(whole)) << "request " << k;
+      first += part.count;
+    }
+  }
+  EXPECT_TRUE(plan_read({}, 1000).requests.empty());
+}
+
+// What decode_read_response gave, each result copied as it came.
+struct Streamed {
+  HUBLET_STATUS status = HUBLET_STATUS_GOOD;
+  ResponseHeader header;
+  std::size_t results = 0;
+  std::vector<Bytes> values;  // encoded: NaN compares unequal to itself
+};
+
+Streamed streamed(std::span<const std::uint8_t> body) {
+  Streamed out;
+  out.status = decode_read_response(body, out.header, out.results, [&out](std::size_t i, const DataValue& v) {
+    EXPECT_EQ(i, out.values.size()) << "in order";
+    out.values.push_back(encode_to_bytes(v));
+  });
+  return out;
+}
+
+// Captured reads, and one of every kind of result in turn, so that nothing
+// of a result survives in the storage the next one reuses.
+std::vector<Bytes> read_responses() {
+  std::vector<Bytes> bodies;
+  for (const auto& file : corpus("msg-read-")) bodies.push_back(read_file(file));
+  ReadResponse mixed;
+  mixed.header.request_handle = 9;
+  mixed.header.service_result.code = 0x40000000;
+  DataValue& array = mixed.results.emplace_back();
+  array.value.emplace();
+  array.value->is_array = true;
+  array.value->array_type = 6;
+  array.value->array = {std::int32_t{1}, std::int32_t{-2}, std::int32_t{3}};
+  array.value->dimensions = {3};
+  DataValue& flat = mixed.results.emplace_back();
+  flat.value.emplace();
+  flat.value->is_array = true;
+  flat.value->array_type = 11;
+  flat.value->array = {0.5};
+  DataValue& full = mixed.results.emplace_back();
+  full.value = scalar(std::nan(""));
+  full.status = StatusCode{0x80310000};
+  full.source_timestamp = DateTime{1};
+  full.source_picoseconds = 2;
+  full.server_timestamp = DateTime{3};
+  full.server_picoseconds = 4;
+  mixed.results.emplace_back();  // nothing at all
+  mixed.results.emplace_back().value = scalar(std::string("text"));
+  mixed.results.emplace_back().value = scalar(Box<Variant>(scalar(2.5)));
+  mixed.results.emplace_back().status = StatusCode{sc::kBadNodeIdUnknown};
+  mixed.results.emplace_back().value = scalar(31.5);
+  mixed.diagnostic_infos.emplace_back().symbolic_id = 1;
+  bodies.push_back(encode_message(mixed));
+  return bodies;
+}
+
+TEST(StreamedReads, GiveWhatTheWholeResponseHoldsInOrder) {
+  const auto bodies = read_responses();
+  ASSERT_GE(bodies.size(), 3u);
+  for (const Bytes& body : bodies) {
+    Response whole;
+    ASSERT_EQ(decode_response(body, whole), HUBLET_STATUS_GOOD);
+    const auto& read = std::get<ReadResponse>(whole);
+    const Streamed got = streamed(body);
+    ASSERT_EQ(got.status, HUBLET_STATUS_GOOD);
+    EXPECT_EQ(encode_to_bytes(got.header), encode_to_bytes(read.header));
+    EXPECT_EQ(got.results, read.results.size());
+    ASSERT_EQ(got.values.size(), read.results.size());
+    for (std::size_t i = 0; i < read.results.size(); ++i)
+      EXPECT_EQ(got.values[i], encode_to_bytes(read.results[i])) << "result " << i;
+  }
+}
+
+TEST(StreamedReads, RefuseWhatTheWholeDecodeRefusesWithTheSameStatus) {
+  std::vector<Bytes> refused;
+  for (const Bytes& body : read_responses()) {
+    for (std::size_t n = 0; n < body.size(); ++n) refused.emplace_back(body.begin(), body.begin() + n);
+    refused.push_back(body);
+    refused.back().push_back(0);
+  }
+  refused.push_back(encode_message(ReadRequest{}));
+  for (const Bytes& body : refused) {
+    Response whole;
+    const HUBLET_STATUS expected = decode_response(body, whole);
+    ASSERT_NE(expected, HUBLET_STATUS_GOOD);
+    const Streamed got = streamed(body);
+    ASSERT_EQ(got.status, expected) << body.size() << " bytes";
+    EXPECT_EQ(got.results, 0u);
+  }
+  EXPECT_EQ(streamed(read_file(std::filesystem::path(HUBLET_CORPUS_DIR) / "msg-browse.bin")).status,
+            HUBLET_STATUS_MALFORMED)
+      << "another response";
+}
+
 // --- chunks ---------------------------------------------------------------
 
 SecureChunk chunk(char type, std::uint32_t request_id, std::string_view body) {
@@ -329,6 +454,9 @@ TEST(ChunkAssembly, JoinsChunksPerRequestAndBoundsWhatItHolds) {
 
   EXPECT_EQ(assembler.add(chunk('C', 3, "123456"), complete, m), HUBLET_STATUS_GOOD);
   EXPECT_EQ(assembler.add(chunk('C', 4, "12345"), complete, m), HUBLET_STATUS_TOO_LARGE) << "11 bytes held";
+  EXPECT_EQ(assembler.add(chunk('F', 4, "12345"), complete, m), HUBLET_STATUS_TOO_LARGE)
+      << "a whole message too";
+  EXPECT_FALSE(complete);
   EXPECT_EQ(assembler.add(chunk('C', 3, "7"), complete, m), HUBLET_STATUS_GOOD);
   EXPECT_EQ(assembler.add(chunk('C', 3, "8"), complete, m), HUBLET_STATUS_GOOD);
   EXPECT_EQ(assembler.add(chunk('F', 3, "9"), complete, m), HUBLET_STATUS_TOO_LARGE) << "fourth chunk";

@@ -26,9 +26,16 @@ TEST(ShownValue, ABadStatusMakesAValueStaleKeepingWhatTheServerStillSent) {
       {record(31.5, 0x80310000), {"2:S1.CV1", "31.5", false, "BadNoCommunication (0x80310000)"}},
       // No value at all: the window keeps showing the last one.
       {record(std::monostate{}, 0x80340000), {"2:S1.CV1", "", false, "BadNodeIdUnknown (0x80340000)"}},
+      // Live again.
+      {record(std::int64_t{7}, 0), {"2:S1.CV1", "7", true, ""}},
   };
+  // Also into one ShownValue reused from poll to poll: nothing of the one
+  // before stays.
+  ShownValue reused{"2:S1.Other", "stale text", false, "BadSomething"};
   for (const Case& c : cases) {
     EXPECT_EQ(shown_value("2:S1.CV1", c.record), c.shown) << std::hex << c.record.status_code;
+    assign_shown_value("2:S1.CV1", c.record, reused);
+    EXPECT_EQ(reused, c.shown) << std::hex << c.record.status_code;
   }
 }
 

@@ -12,19 +12,32 @@ hublet::ValueRecord record(decltype(hublet::ValueRecord::value) value) {
 }
 
 TEST(ValueText, ReadsBackAndKeepsTheKindVisible) {
-  EXPECT_EQ(value_text(record(std::int64_t{29})), "29");
-  EXPECT_EQ(value_text(record(29.0)), "29.0");
-  EXPECT_EQ(value_text(record(0.1)), "0.1");
-  EXPECT_EQ(value_text(record(0.0001)), "0.0001");
-  EXPECT_EQ(value_text(record(1e-05)), "1e-05");
-  EXPECT_EQ(value_text(record(1e16)), "1e+16");
-  EXPECT_EQ(value_text(record(31.124578818168377)), "31.124578818168377");
-  EXPECT_EQ(value_text(record(true)), "True");
-  EXPECT_EQ(value_text(record(false)), "False");
-  EXPECT_EQ(value_text(record(std::string("running"))), "running");
-  EXPECT_EQ(value_text(record(std::monostate{})), "-");
-  EXPECT_EQ(value_text(record(std::uint64_t{18446744073709551615u})), "18446744073709551615");
-  EXPECT_EQ(value_text(record(hublet::DateTime{134168420461230000})), "2026-03-01T12:34:06.123Z");
+  const struct {
+    hublet::ValueRecord record;
+    std::string text;
+  } cases[] = {
+      {record(std::int64_t{29}), "29"},
+      {record(29.0), "29.0"},
+      {record(0.1), "0.1"},
+      {record(0.0001), "0.0001"},
+      {record(1e-05), "1e-05"},
+      {record(1e16), "1e+16"},
+      {record(31.124578818168377), "31.124578818168377"},
+      {record(true), "True"},
+      {record(false), "False"},
+      {record(std::string("running")), "running"},
+      {record(std::monostate{}), "-"},
+      {record(std::uint64_t{18446744073709551615u}), "18446744073709551615"},
+      {record(std::int64_t{-9223372036854775807 - 1}), "-9223372036854775808"},
+      {record(hublet::DateTime{134168420461230000}), "2026-03-01T12:34:06.123Z"},
+  };
+  // The same text into one string reused from value to value, as polls do.
+  std::string reused = "a longer text left from an earlier value";
+  for (const auto& c : cases) {
+    EXPECT_EQ(value_text(c.record), c.text);
+    assign_value_text(c.record, reused);
+    EXPECT_EQ(reused, c.text);
+  }
 }
 
 TEST(ValueAsDouble, NumbersTruthValuesAndNumericTextOnly) {

@@ -33,8 +33,12 @@ struct Group {
   int source_handle = HUBLET_INVALID_HANDLE;
   std::shared_ptr<Source> source;
   std::string name;
-  std::mutex mutex;  // guards items; never held during a request
+  std::mutex mutex;  // guards items and the read plan; never held during a request
   std::map<int, Item> items;
+  // The Read of the latest list of items read, encoded once: a poller reads
+  // the same list every period. Items never change their node.
+  std::vector<int> planned_items;
+  std::shared_ptr<const ua::ReadPlan> read_plan;
 };
 
 // The server's status behind the calling thread's latest call that was
@@ -333,31 +337,49 @@ std::pair<int, std::vector<int>> HubletLibrary::subscribe_group(
 
 std::pair<int, std::vector<ValueRecord>> HubletLibrary::read_group_values(int group_handle,
                                                                           const std::vector<int>& items) {
+  std::vector<ValueRecord> records;
+  const int status = read_group_values(group_handle, items, records);
+  return {status, std::move(records)};
+}
+
+int HubletLibrary::read_group_values(int group_handle, const std::vector<int>& items,
+                                     std::vector<ValueRecord>& records) {
   finish(HUBLET_STATUS_GOOD, nullptr);
+  records.clear();
   const auto group = impl_->group(group_handle);
-  if (!group) return {HUBLET_STATUS_BAD_HANDLE, {}};
-  std::vector<ua::ReadValueId> reads;
+  if (!group) return HUBLET_STATUS_BAD_HANDLE;
+  std::shared_ptr<const ua::ReadPlan> plan;
   {
     std::lock_guard lock(group->mutex);
-    for (int handle : items) {
-      const auto it = group->items.find(handle);
-      if (it == group->items.end()) return {HUBLET_STATUS_BAD_HANDLE, {}};
-      reads.emplace_back().node_id = it->second.node;
+    if (!group->read_plan || group->planned_items != items) {
+      std::vector<ua::ReadValueId> reads;
+      reads.reserve(items.size());
+      for (int handle : items) {
+        const auto it = group->items.find(handle);
+        if (it == group->items.end()) return HUBLET_STATUS_BAD_HANDLE;
+        reads.emplace_back().node_id = it->second.node;
+      }
+      group->read_plan =
+          std::make_shared<const ua::ReadPlan>(ua::plan_read(reads, impl_->options.max_nodes_per_read));
+      group->planned_items = items;
     }
+    plan = group->read_plan;
   }
-  if (reads.empty()) return {HUBLET_STATUS_GOOD, {}};
+  if (items.empty()) return HUBLET_STATUS_GOOD;
   Source& source = *group->source;
-  std::vector<ua::DataValue> values;
-  {
-    std::lock_guard io(source.io);
-    if (source.closed) return {HUBLET_STATUS_BAD_HANDLE, {}};
-    const HUBLET_STATUS status = source.client->read(reads, values);
-    if (status != HUBLET_STATUS_GOOD) return {finish(status, source.client.get()), {}};
+  records.resize(items.size());
+  std::lock_guard io(source.io);
+  if (source.closed) {
+    records.clear();
+    return HUBLET_STATUS_BAD_HANDLE;
   }
-  std::vector<ValueRecord> records;
-  records.reserve(values.size());
-  for (const ua::DataValue& v : values) records.push_back(to_record(v));
-  return {HUBLET_STATUS_GOOD, std::move(records)};
+  const HUBLET_STATUS status = source.client->read(
+      *plan, [&records](std::size_t i, const ua::DataValue& value) { records[i] = to_record(value); });
+  if (status != HUBLET_STATUS_GOOD) {
+    records.clear();
+    return finish(status, source.client.get());
+  }
+  return HUBLET_STATUS_GOOD;
 }
 
 HUBLET_STATUS HubletLibrary::Impl::resolve_types(Source& source, Group& group,

@@ -383,7 +383,12 @@ bool decode(Reader& r, Variant& v) {
   if (!nested.ok()) return false;
   std::uint8_t mask = 0;
   if (!r.uint(mask)) return false;
-  v = Variant{};
+  // Emptied field by field: a Variant reused for many values keeps its storage.
+  v.value.emplace<0>();
+  v.is_array = false;
+  v.array_type = 0;
+  v.array.clear();
+  v.dimensions.clear();
   const std::uint8_t type = mask & kTypeMask;
   if (type == 0) {
     if (mask != 0) return r.fail(HUBLET_STATUS_MALFORMED);
@@ -425,8 +430,19 @@ bool decode(Reader& r, DataValue& v) {
   if (!nested.ok()) return false;
   std::uint8_t mask = 0;
   if (!r.uint(mask)) return false;
-  v = DataValue{};
-  return decode_optional(r, mask & 0x01, v.value) && decode_optional(r, mask & 0x02, v.status) &&
+  // Emptied field by field: a DataValue reused for many values keeps its
+  // Variant.
+  v.status.reset();
+  v.source_timestamp.reset();
+  v.source_picoseconds.reset();
+  v.server_timestamp.reset();
+  v.server_picoseconds.reset();
+  if (!(mask & 0x01)) {
+    v.value.reset();
+  } else if (!v.value) {
+    v.value.emplace();
+  }
+  return (!v.value || decode(r, *v.value)) && decode_optional(r, mask & 0x02, v.status) &&
          decode_optional(r, mask & 0x04, v.source_timestamp) &&
          decode_optional(r, mask & 0x10, v.source_picoseconds) &&
          decode_optional(r, mask & 0x08, v.server_timestamp) &&

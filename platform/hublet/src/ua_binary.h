@@ -19,6 +19,7 @@
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "hublet/status.h"
@@ -99,6 +100,11 @@ class Reader {
 
 class Writer {
  public:
+  Writer() = default;
+  // Writes into `storage` from its start, keeping its capacity: a buffer
+  // handed from one message to the next allocates only while it grows.
+  explicit Writer(Bytes storage) : bytes_(std::move(storage)) { bytes_.clear(); }
+
   Bytes& bytes() { return bytes_; }
   std::size_t size() const { return bytes_.size(); }
 
@@ -121,6 +127,13 @@ class Writer {
  private:
   Bytes bytes_;
 };
+
+// Buffers kept from one message to the next hold on to at most this much:
+// a rare large message (a long browse) does not keep its memory for good.
+inline constexpr std::size_t kKeptBufferSize = 1u << 20;
+inline void release_if_large(Bytes& buffer) {
+  if (buffer.capacity() > kKeptBufferSize) Bytes().swap(buffer);
+}
 
 // --- primitives -----------------------------------------------------------
 

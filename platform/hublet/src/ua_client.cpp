@@ -184,23 +184,43 @@ HUBLET_STATUS Client::create_session(Deadline deadline) {
   return status;
 }
 
-template <typename Request, typename Reply>
-HUBLET_STATUS Client::exchange(Request& request, Reply& reply, const char* name, Deadline deadline) {
+template <typename Request>
+HUBLET_STATUS Client::send_request(Request& request, Deadline deadline) {
   request.header.authentication_token = authentication_token_;
   request.header.timestamp = now_utc();
   request.header.request_handle = ++request_handle_;
   request.header.timeout_hint = millis_until(deadline);
-  Response response;
-  const HUBLET_STATUS status = channel_->call(encode_message(request), response, deadline);
+  Writer w(std::move(request_bytes_));
+  encode_message(w, request);
+  request_bytes_ = std::move(w.bytes());
+  release_if_large(reply_bytes_);  // the reply before is done with
+  const HUBLET_STATUS status = channel_->call(request_bytes_, reply_bytes_, deadline);
+  release_if_large(request_bytes_);
   if (status == HUBLET_STATUS_SERVER_REFUSED) refusal_ = channel_->refusal();
-  if (status != HUBLET_STATUS_GOOD) return status;
+  return status;
+}
+
+template <typename Reply>
+HUBLET_STATUS Client::take_reply(Reply& reply, const char* name) {
+  Response response;
+  const HUBLET_STATUS decoded = decode_response(reply_bytes_, response);
+  if (decoded != HUBLET_STATUS_GOOD) return undecodable(decoded, name);
   if (auto* typed = std::get_if<Reply>(&response); typed && !typed->header.service_result.is_bad()) {
     reply = std::move(*typed);
     return HUBLET_STATUS_GOOD;
   }
   if (!std::holds_alternative<Reply>(response) && !std::holds_alternative<ServiceFault>(response))
     return invalid_answer(std::string("another message than the ") + name + " response");
-  const std::uint32_t code = response_header(response).service_result.code;
+  return refused(response_header(response).service_result.code, name);
+}
+
+template <typename Request, typename Reply>
+HUBLET_STATUS Client::exchange(Request& request, Reply& reply, const char* name, Deadline deadline) {
+  const HUBLET_STATUS status = send_request(request, deadline);
+  return status == HUBLET_STATUS_GOOD ? take_reply(reply, name) : status;
+}
+
+HUBLET_STATUS Client::refused(std::uint32_t code, const char* name) {
   HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server refused %s: %s", name, status_text(code).c_str());
   refusal_ = code;
   if (ends_session(code)) {
@@ -210,9 +230,18 @@ HUBLET_STATUS Client::exchange(Request& request, Reply& reply, const char* name,
   return HUBLET_STATUS_SERVER_REFUSED;
 }
 
-template <typename Request, typename Reply>
-HUBLET_STATUS Client::service(Request& request, Reply& reply, const char* name) {
-  for (int attempt = 0;; ++attempt) {
+// The channel stays open: the next response may well decode.
+HUBLET_STATUS Client::undecodable(HUBLET_STATUS status, const char* name) {
+  failure_ = "invalid answer from " + endpoint_.text() + ": a response that cannot be decoded (" +
+             status_name(status) + ")";
+  HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "cannot decode the %s response from %s (%s)", name, url_.c_str(),
+             status_name(status));
+  return status;
+}
+
+template <typename Attempt>
+HUBLET_STATUS Client::retrying(const char* name, Attempt&& attempt) {
+  for (int attempt_number = 0;; ++attempt_number) {
     bool fresh = false;
     if (!connected()) {
       const HUBLET_STATUS status = connect();
@@ -220,17 +249,22 @@ HUBLET_STATUS Client::service(Request& request, Reply& reply, const char* name) 
       fresh = true;
     }
     failure_.clear();
-    const HUBLET_STATUS status = exchange(request, reply, name, Clock::now() + options_.request_timeout);
+    const HUBLET_STATUS status = attempt(Clock::now() + options_.request_timeout);
     // A connection that died while idle (server restarted) is worth one
     // more try over a new one; a new one that fails is not, nor an
     // interrupted one.
     if (status == HUBLET_STATUS_GOOD || status == HUBLET_STATUS_CANCELLED || connected() || fresh ||
-        attempt > 0) {
+        attempt_number > 0) {
       if (status != HUBLET_STATUS_GOOD) note_failure(status, options_.request_timeout);
       return status;
     }
     HUBLET_LOG(log_, HUBLET_LOG_LEVEL_INFO, "%s: connection to %s lost, reconnecting", name, url_.c_str());
   }
+}
+
+template <typename Request, typename Reply>
+HUBLET_STATUS Client::service(Request& request, Reply& reply, const char* name) {
+  return retrying(name, [&](Deadline deadline) { return exchange(request, reply, name, deadline); });
 }
 
 std::uint32_t Client::refusal() const {
@@ -316,28 +350,51 @@ HUBLET_STATUS Client::browse(const NodeId& node, std::uint32_t max_refs,
 
 HUBLET_STATUS Client::read(const std::vector<ReadValueId>& items, std::vector<DataValue>& out) {
   out.clear();
+  std::vector<DataValue> values(items.size());
+  const HUBLET_STATUS status = read(plan_read(items, options_.max_nodes_per_read),
+                                    [&values](std::size_t i, const DataValue& value) { values[i] = value; });
+  if (status == HUBLET_STATUS_GOOD) out = std::move(values);
+  return status;
+}
+
+HUBLET_STATUS Client::read(const ReadPlan& plan, const ReadResultSink& each) {
   refusal_ = 0;
   failure_.clear();
-  std::vector<DataValue> values;
-  values.reserve(items.size());
-  const std::size_t batch = std::max<std::size_t>(1, options_.max_nodes_per_read);
-  for (std::size_t from = 0; from < items.size(); from += batch) {
-    ReadRequest request;
-    request.max_age = 0;
-    request.timestamps_to_return = TimestampsToReturn::kNeither;
-    const auto first = items.begin() + static_cast<std::ptrdiff_t>(from);
-    request.nodes_to_read.assign(first,
-                                 first + static_cast<std::ptrdiff_t>(std::min(batch, items.size() - from)));
-    ReadResponse reply;
-    const HUBLET_STATUS status = service(request, reply, "Read");
+  for (const ReadPlan::Request& part : plan.requests) {
+    const HUBLET_STATUS status =
+        retrying("Read", [&](Deadline deadline) { return read_part(part, each, deadline); });
     if (status != HUBLET_STATUS_GOOD) return status;
-    if (reply.results.size() != request.nodes_to_read.size()) {
-      return invalid_answer("Read: " + std::to_string(reply.results.size()) + " results for " +
-                            std::to_string(request.nodes_to_read.size()) + " nodes");
-    }
-    std::move(reply.results.begin(), reply.results.end(), std::back_inserter(values));
   }
-  out = std::move(values);
+  return HUBLET_STATUS_GOOD;
+}
+
+// The results are decoded as they are read, straight to `each`: a poll of a
+// large group builds no list of values in between.
+HUBLET_STATUS Client::read_part(const ReadPlan::Request& part, const ReadResultSink& each,
+                                Deadline deadline) {
+  PlannedReadRequest request;
+  request.max_age = 0;
+  request.timestamps_to_return = TimestampsToReturn::kNeither;
+  request.nodes_to_read.bytes = part.nodes_to_read;
+  const HUBLET_STATUS sent = send_request(request, deadline);
+  if (sent != HUBLET_STATUS_GOOD) return sent;
+  std::uint32_t id = 0;
+  if (!message_id(reply_bytes_, id) || id != ReadResponse::kBinaryId) {
+    ReadResponse unexpected;  // a fault, or nonsense
+    return take_reply(unexpected, "Read");
+  }
+  ResponseHeader header;
+  std::size_t results = 0;
+  const HUBLET_STATUS decoded =
+      decode_read_response(reply_bytes_, header, results, [&](std::size_t i, const DataValue& value) {
+        if (i < part.count) each(part.first + i, value);
+      });
+  if (decoded != HUBLET_STATUS_GOOD) return undecodable(decoded, "Read");
+  if (header.service_result.is_bad()) return refused(header.service_result.code, "Read");
+  if (results != part.count) {
+    return invalid_answer("Read: " + std::to_string(results) + " results for " + std::to_string(part.count) +
+                          " nodes");
+  }
   return HUBLET_STATUS_GOOD;
 }
 

@@ -37,6 +37,10 @@ class Client {
   HUBLET_STATUS browse(const NodeId& node, std::uint32_t max_refs, std::vector<ReferenceDescription>& out);
   // One result per item, in order (split into several requests when long).
   HUBLET_STATUS read(const std::vector<ReadValueId>& items, std::vector<DataValue>& out);
+  // The same for items encoded beforehand (plan_read): each result goes to
+  // `each` with the item's position as it is decoded. After a failure the
+  // results given are to be dropped.
+  HUBLET_STATUS read(const ReadPlan& plan, const ReadResultSink& each);
   HUBLET_STATUS write(const std::vector<WriteValue>& items, std::vector<StatusCode>& out);
 
   const std::string& url() const { return url_; }
@@ -52,10 +56,24 @@ class Client {
   const std::string& failure() const { return failure_; }
 
  private:
+  // Runs attempt(deadline) over a connection, connecting first when there
+  // is none, and once more over a new one when an idle one turned out dead.
+  template <typename Attempt>
+  HUBLET_STATUS retrying(const char* name, Attempt&& attempt);
   template <typename Request, typename Reply>
   HUBLET_STATUS service(Request& request, Reply& reply, const char* name);
   template <typename Request, typename Reply>
   HUBLET_STATUS exchange(Request& request, Reply& reply, const char* name, Deadline deadline);
+  // Sends `request` and leaves the response's body in reply_bytes_.
+  template <typename Request>
+  HUBLET_STATUS send_request(Request& request, Deadline deadline);
+  // Decodes reply_bytes_ as `reply`; a fault or a bad service result is a
+  // refusal.
+  template <typename Reply>
+  HUBLET_STATUS take_reply(Reply& reply, const char* name);
+  HUBLET_STATUS read_part(const ReadPlan::Request& part, const ReadResultSink& each, Deadline deadline);
+  HUBLET_STATUS refused(std::uint32_t code, const char* name);
+  HUBLET_STATUS undecodable(HUBLET_STATUS status, const char* name);
   HUBLET_STATUS create_session(Deadline deadline);
   void release_continuation_point(const ByteString& point);
   // Keeps why `status` ended a call that waited up to `waited`, unless kept.
@@ -74,6 +92,9 @@ class Client {
   std::uint32_t request_handle_ = 0;
   std::uint32_t refusal_ = 0;  // set by the service calls; the channel keeps its own
   std::string failure_;
+  // Kept from one request to the next, so that a poll allocates nothing here.
+  Bytes request_bytes_;
+  Bytes reply_bytes_;
 };
 
 }  // namespace hublet::ua

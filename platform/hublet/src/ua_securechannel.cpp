@@ -162,9 +162,19 @@ HUBLET_STATUS SecureChannel::open_channel(SecurityTokenRequestType type, Deadlin
   const std::uint32_t id = ++request_id_;
   HUBLET_STATUS status = send(MessageType::kOpen, id, encode_message(request), deadline);
   if (status != HUBLET_STATUS_GOOD) return status;
-  Response response;
-  status = receive(id, response, deadline);
+  Bytes body;
+  status = receive(id, body, deadline);
   if (status != HUBLET_STATUS_GOOD) return status;
+  Response response;
+  status = decode_response(body, response);
+  if (status != HUBLET_STATUS_GOOD) {
+    HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN,
+               "secure channel %u: cannot decode the OpenSecureChannel response (%s)", channel_id_,
+               status_name(status));
+    failure_ =
+        "invalid answer from " + where_ + ": a response that cannot be decoded (" + status_name(status) + ")";
+    return status;
+  }
   const auto* opened = std::get_if<OpenSecureChannelResponse>(&response);
   if (opened == nullptr || opened->header.service_result.is_bad()) {
     HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server refused OpenSecureChannel: %s",
@@ -194,8 +204,8 @@ HUBLET_STATUS SecureChannel::open_channel(SecurityTokenRequestType type, Deadlin
   return HUBLET_STATUS_GOOD;
 }
 
-HUBLET_STATUS SecureChannel::call(const Bytes& request, Response& response, Deadline deadline) {
-  response = std::monostate{};
+HUBLET_STATUS SecureChannel::call(const Bytes& request, Bytes& response, Deadline deadline) {
+  response.clear();
   failure_.clear();
   if (!is_open()) {
     failure_ = "not connected to " + where_;
@@ -226,7 +236,7 @@ HUBLET_STATUS SecureChannel::send(MessageType type, std::uint32_t request_id, co
     failure_ = "a request of " + std::to_string(body.size()) + " bytes is more than " + where_ + " accepts";
     return HUBLET_STATUS_TOO_LARGE;  // nothing sent: the channel stays usable
   }
-  Writer w;
+  Writer w(std::move(send_buffer_));
   for (std::size_t i = 0; i < chunks; ++i) {
     const std::size_t start = w.size();
     write_chunk_header(w, type, i + 1 == chunks ? 'F' : 'C');
@@ -245,16 +255,17 @@ HUBLET_STATUS SecureChannel::send(MessageType type, std::uint32_t request_id, co
     w.raw(body.data() + from, n);
     w.patch_u32(start + 4, static_cast<std::uint32_t>(w.size() - start));
   }
-  const HUBLET_STATUS status = socket_.send_all(w.bytes(), deadline);
+  send_buffer_ = std::move(w.bytes());
+  const HUBLET_STATUS status = socket_.send_all(send_buffer_, deadline);
+  release_if_large(send_buffer_);
   // A message sent in part leaves the stream unusable.
   if (status != HUBLET_STATUS_GOOD) return broken(status, "cannot send");
   return HUBLET_STATUS_GOOD;
 }
 
-HUBLET_STATUS SecureChannel::receive(std::uint32_t request_id, Response& response, Deadline deadline) {
-  Bytes chunk;
+HUBLET_STATUS SecureChannel::receive(std::uint32_t request_id, Bytes& body, Deadline deadline) {
   for (;;) {
-    HUBLET_STATUS status = reader_.next(socket_, deadline, settings_.receive_buffer_size, chunk);
+    HUBLET_STATUS status = reader_.next(socket_, deadline, settings_.receive_buffer_size, chunk_);
     if (status == HUBLET_STATUS_TIMEOUT) {
       HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "secure channel %u: no response to request %u in time",
                  channel_id_, request_id);
@@ -265,12 +276,12 @@ HUBLET_STATUS SecureChannel::receive(std::uint32_t request_id, Response& respons
     if (status != HUBLET_STATUS_GOOD) return broken(status, "connection lost");
 
     ChunkHeader header;
-    parse_chunk_header(chunk, header);  // checked by the reader
+    parse_chunk_header(chunk_, header);  // checked by the reader
     if (header.type == MessageType::kError) {
       ErrorMessage error;
-      const std::span<const std::uint8_t> body(chunk.data() + kChunkHeaderSize,
-                                               chunk.size() - kChunkHeaderSize);
-      if (decode_all(body, error) != HUBLET_STATUS_GOOD)
+      const std::span<const std::uint8_t> error_body(chunk_.data() + kChunkHeaderSize,
+                                                     chunk_.size() - kChunkHeaderSize);
+      if (decode_all(error_body, error) != HUBLET_STATUS_GOOD)
         return broken(HUBLET_STATUS_MALFORMED, "bad Error message");
       HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server closed the connection: %s %s",
                  status_text(error.error.code).c_str(), error.reason.c_str());
@@ -279,7 +290,7 @@ HUBLET_STATUS SecureChannel::receive(std::uint32_t request_id, Response& respons
       return HUBLET_STATUS_SERVER_REFUSED;
     }
     SecureChunk secure;
-    status = parse_secure_chunk(chunk, secure);
+    status = parse_secure_chunk(chunk_, secure);
     if (status != HUBLET_STATUS_GOOD) return broken(HUBLET_STATUS_MALFORMED, "bad chunk");
     if (secure.type == MessageType::kClose)
       return broken(HUBLET_STATUS_MALFORMED, "unexpected CloseSecureChannel");
@@ -296,30 +307,24 @@ HUBLET_STATUS SecureChannel::receive(std::uint32_t request_id, Response& respons
     last_received_sequence_ = secure.sequence_number;
 
     bool complete = false;
-    MessageAssembler::Message message;
-    status = assembler_.add(secure, complete, message);
+    status = assembler_.add(secure, complete, message_);
     if (status != HUBLET_STATUS_GOOD) return broken(status, "cannot assemble the response");
     if (!complete) continue;
-    if (message.request_id != request_id) {
+    if (message_.request_id != request_id) {
       HUBLET_LOG(log_, HUBLET_LOG_LEVEL_INFO, "secure channel %u: skipping a late response to request %u",
-                 channel_id_, message.request_id);
+                 channel_id_, message_.request_id);
       continue;
     }
-    if (message.aborted) {
+    if (message_.aborted) {
       HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN, "server aborted the response to request %u: %s %s", request_id,
-                 status_text(message.error.error.code).c_str(), message.error.reason.c_str());
-      refusal_ = message.error.error.code;
+                 status_text(message_.error.error.code).c_str(), message_.error.reason.c_str());
+      refusal_ = message_.error.error.code;
       return HUBLET_STATUS_SERVER_REFUSED;
     }
-    status = decode_response(message.body, response);
-    if (status != HUBLET_STATUS_GOOD) {
-      HUBLET_LOG(log_, HUBLET_LOG_LEVEL_WARN,
-                 "secure channel %u: cannot decode the response to request %u (%s)", channel_id_, request_id,
-                 status_name(status));
-      failure_ = "invalid answer from " + where_ + ": a response that cannot be decoded (" +
-                 status_name(status) + ")";
-    }
-    return status;
+    // The buffers change hands: each keeps its capacity for later messages.
+    body.swap(message_.body);
+    release_if_large(message_.body);
+    return HUBLET_STATUS_GOOD;
   }
 }
 

@@ -31,12 +31,12 @@ class SecureChannel {
   bool is_open() const { return socket_.is_open(); }
 
   // Sends an encoded service request and waits for the response with the
-  // same request id; responses to earlier requests (that timed out) are
-  // skipped. Renews the security token first when 75 % of its lifetime has
-  // passed. TIMEOUT and undecodable bodies keep the channel open; a lost
-  // connection, a broken stream, an Error message or an interrupt (CANCELLED)
-  // close it.
-  HUBLET_STATUS call(const Bytes& request, Response& response, Deadline deadline);
+  // same request id, whose body (encoding id and fields) it leaves in
+  // `response` for the caller to decode; responses to earlier requests (that
+  // timed out) are skipped. Renews the security token first when 75 % of its
+  // lifetime has passed. TIMEOUT keeps the channel open; a lost connection, a
+  // broken stream, an Error message or an interrupt (CANCELLED) close it.
+  HUBLET_STATUS call(const Bytes& request, Bytes& response, Deadline deadline);
 
   // CloseSecureChannel, then the socket; best effort within the deadline.
   void close(Deadline deadline);
@@ -60,7 +60,7 @@ class SecureChannel {
   HUBLET_STATUS hello(const std::string& url, Deadline deadline);
   HUBLET_STATUS open_channel(SecurityTokenRequestType type, Deadline deadline);
   HUBLET_STATUS send(MessageType type, std::uint32_t request_id, const Bytes& body, Deadline deadline);
-  HUBLET_STATUS receive(std::uint32_t request_id, Response& response, Deadline deadline);
+  HUBLET_STATUS receive(std::uint32_t request_id, Bytes& body, Deadline deadline);
   HUBLET_STATUS broken(HUBLET_STATUS status, const char* what);
   std::uint32_t next_sequence_number();
 
@@ -69,6 +69,10 @@ class SecureChannel {
   Socket socket_;
   ChunkReader reader_;
   MessageAssembler assembler_;
+  // Kept from one message to the next, so that a poll allocates nothing here.
+  Bytes chunk_;
+  MessageAssembler::Message message_;
+  Bytes send_buffer_;
   TransportLimits peer_;  // what the server's Acknowledge allows us to send
   std::uint32_t channel_id_ = 0;
   std::uint32_t token_id_ = 0;

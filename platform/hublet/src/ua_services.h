@@ -5,6 +5,7 @@
 // by the structure's fields.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <variant>
@@ -326,6 +327,42 @@ struct ReadResponse {
   HUBLET_FIELDS(header, results, diagnostic_infos)
 };
 
+// --- reads encoded once ----------------------------------------------------
+
+// A Read of a fixed list of items, encoded once and sent as often as the
+// list is read: the nodes_to_read of each request (at most `batch` items
+// each), as their bytes on the wire.
+struct ReadPlan {
+  struct Request {
+    std::size_t first = 0;  // position of the request's first item in the list
+    std::size_t count = 0;
+    Bytes nodes_to_read;  // length prefix and items
+  };
+  std::vector<Request> requests;
+};
+
+// Splits `items` into requests of at most `batch` (at least 1) items.
+ReadPlan plan_read(std::span<const ReadValueId> items, std::size_t batch);
+
+// Bytes encoded beforehand, written as they are.
+struct Preencoded {
+  std::span<const std::uint8_t> bytes;
+};
+inline void encode(Writer& w, const Preencoded& v) {
+  w.raw(v.bytes.data(), v.bytes.size());
+}
+
+// A ReadRequest whose nodes_to_read come from a ReadPlan; the same bytes on
+// the wire as the ReadRequest of those items.
+struct PlannedReadRequest {
+  static constexpr std::uint32_t kBinaryId = ReadRequest::kBinaryId;
+  RequestHeader header;
+  double max_age = 0;
+  TimestampsToReturn timestamps_to_return = TimestampsToReturn::kNeither;
+  Preencoded nodes_to_read;
+  HUBLET_FIELDS(header, max_age, timestamps_to_return, nodes_to_read)
+};
+
 struct WriteValue {
   NodeId node_id;
   std::uint32_t attribute_id = attr::kValue;
@@ -377,5 +414,21 @@ Bytes encode_message(const Message& message) {
 // `out` is left empty (monostate).
 HUBLET_STATUS decode_response(std::span<const std::uint8_t> body, Response& out);
 Bytes encode_response(const Response& response);
+
+// The encoding id a message body starts with: a numeric id of namespace 0,
+// else false.
+bool message_id(std::span<const std::uint8_t> body, std::uint32_t& id);
+
+// Takes each result of a ReadResponse as it is decoded: its position and
+// the value, in storage reused from one result to the next.
+using ReadResultSink = std::function<void(std::size_t, const DataValue&)>;
+
+// Decodes a ReadResponse body without building its list of results: the
+// header into `header`, each result through `each`, their number into
+// `results`. Accepts and refuses what decode_response does for a
+// ReadResponse, with the same status; after a failure, the results already
+// given to `each` are to be dropped.
+HUBLET_STATUS decode_read_response(std::span<const std::uint8_t> body, ResponseHeader& header,
+                                   std::size_t& results, const ReadResultSink& each);
 
 }  // namespace hublet::ua

@@ -253,6 +253,19 @@ HUBLET_STATUS MessageAssembler::add(const SecureChunk& chunk, bool& complete, Me
     complete = true;
     return HUBLET_STATUS_GOOD;
   }
+  if (it == partial_.end() && chunk.chunk_type == 'F') {
+    // A message in one chunk, the usual case: straight into the caller's
+    // buffer, which keeps its capacity from the messages before.
+    if (chunk.body.size() > max_message_size_ - std::min<std::size_t>(held_, max_message_size_))
+      return HUBLET_STATUS_TOO_LARGE;
+    out.type = chunk.type;
+    out.request_id = chunk.request_id;
+    out.body.assign(chunk.body.begin(), chunk.body.end());
+    out.aborted = false;
+    out.error = ErrorMessage{};
+    complete = true;
+    return HUBLET_STATUS_GOOD;
+  }
   Partial& p = it != partial_.end() ? it->second : partial_[chunk.request_id];
   if (it == partial_.end()) p.type = chunk.type;
   const auto drop = [&] {

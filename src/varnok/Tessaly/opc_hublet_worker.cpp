@@ -56,14 +56,16 @@ OPCHubletWorker::~OPCHubletWorker() {
 SessionEvents OPCHubletWorker::events() {
   SessionEvents events;
   events.node_discovered = [this](const DiscoveredNode& node) {
-    emit node_discovered(QString::fromStdString(node.node_id), QString::fromStdString(node.display_name));
+    node_ids_.emplace_back(node.node_id, QString::fromStdString(node.node_id));
+    emit node_discovered(node_ids_.back().second, QString::fromStdString(node.display_name));
   };
   events.values = [this](const std::vector<ShownValue>& values) {
-    for (const ShownValue& v : values) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const ShownValue& v = values[i];
       if (v.live) {
-        emit data_changed(QString::fromStdString(v.node_id), QString::fromStdString(v.text));
+        emit data_changed(node_id_of(values, i), QString::fromStdString(v.text));
       } else {
-        emit data_stale(QString::fromStdString(v.node_id), QString::fromStdString(v.text),
+        emit data_stale(node_id_of(values, i), QString::fromStdString(v.text),
                         QString::fromStdString(v.status));
       }
     }
@@ -78,6 +80,13 @@ SessionEvents OPCHubletWorker::events() {
                         QString::fromStdString(outcome.reason));
   };
   return events;
+}
+
+QString OPCHubletWorker::node_id_of(const std::vector<ShownValue>& values, std::size_t i) const {
+  // A poll gives its nodes in the order of discovery; a value read back
+  // after a write comes alone, and is converted.
+  if (i < node_ids_.size() && node_ids_[i].first == values[i].node_id) return node_ids_[i].second;
+  return QString::fromStdString(values[i].node_id);
 }
 
 void OPCHubletWorker::run() {

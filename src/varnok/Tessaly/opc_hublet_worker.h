@@ -4,6 +4,9 @@
 #include <QThread>
 #include <QVariant>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tsdbpy/conn.h"
 #include "varnok/defaults.h"
@@ -74,8 +77,15 @@ class OPCHubletWorker final : public QThread {
 
  private:
   SessionEvents events();
+  // The id a signal carries for values[i] of a poll: the one made at
+  // discovery when it is that node's, else converted here.
+  QString node_id_of(const std::vector<ShownValue>& values, std::size_t i) const;
 
   ViewerSession session_;
+  // Every node discovered, with its id as the signals carry it, made once:
+  // a poll of many nodes then converts none. Filled during start-up, on the
+  // polling thread; read-only once the session polls and writes.
+  std::vector<std::pair<std::string, QString>> node_ids_;
 };
 
 }  // namespace varnok::tessaly

@@ -34,6 +34,8 @@ struct ShownValue {
 // A polled record as the viewer shows it: a bad status makes it stale and
 // keeps whatever value the server still sent with it.
 ShownValue shown_value(const std::string& node_id, const hublet::ValueRecord& record);
+// The same into `out`, whose strings' storage is reused.
+void assign_shown_value(const std::string& node_id, const hublet::ValueRecord& record, ShownValue& out);
 
 // The numbers of one successful poll, for trends: the time the values were
 // read (the time stamp they are recorded with) and each live value that is

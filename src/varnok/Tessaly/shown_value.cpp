@@ -5,13 +5,22 @@
 namespace varnok::tessaly {
 
 ShownValue shown_value(const std::string& node_id, const hublet::ValueRecord& record) {
-  ShownValue shown{.node_id = node_id, .text = value_text(record), .live = true, .status = {}};
-  if (!is_bad_status(record.status_code)) return shown;
-  shown.live = false;
-  shown.status = value_status_text(record.status_code);
-  // A bad record without a value keeps the last value on screen.
-  if (std::holds_alternative<std::monostate>(record.value)) shown.text.clear();
+  ShownValue shown;
+  assign_shown_value(node_id, record, shown);
   return shown;
+}
+
+void assign_shown_value(const std::string& node_id, const hublet::ValueRecord& record, ShownValue& out) {
+  out.node_id = node_id;
+  assign_value_text(record, out.text);
+  out.live = !is_bad_status(record.status_code);
+  if (out.live) {
+    out.status.clear();
+    return;
+  }
+  out.status = value_status_text(record.status_code);
+  // A bad record without a value keeps the last value on screen.
+  if (std::holds_alternative<std::monostate>(record.value)) out.text.clear();
 }
 
 }  // namespace varnok::tessaly

@@ -114,29 +114,35 @@ void ViewerSession::poll_until_stopped() {
 }
 
 void ViewerSession::poll_once() {
-  const auto [status, records] = hublet_.read_group_values(group_, handles_);
+  const int status = hublet_.read_group_values(group_, handles_, records_);
   if (status == hublet::HUBLET_STATUS_CANCELLED) return;  // shutting down
-  std::vector<ShownValue> shown;
-  shown.reserve(node_ids_.size());
   if (status < 0) {
     // Nothing on screen is live any more.
-    for (const auto& node_id : node_ids_)
-      shown.push_back({.node_id = node_id, .text = {}, .live = false, .status = poll_failure_reason(status)});
-    if (events_.values) events_.values(shown);
+    const std::string reason = poll_failure_reason(status);
+    shown_.resize(node_ids_.size());
+    for (std::size_t i = 0; i < node_ids_.size(); ++i) {
+      shown_[i].node_id = node_ids_[i];
+      shown_[i].text.clear();
+      shown_[i].live = false;
+      shown_[i].status = reason;
+    }
+    if (events_.values) events_.values(shown_);
     return;
   }
+  const std::size_t n = std::min(records_.size(), node_ids_.size());
+  shown_.resize(n);
   Poll poll{.read_at = std::chrono::system_clock::now(), .nodes = {}, .values = {}};
-  const std::size_t n = std::min(records.size(), node_ids_.size());
+  poll.nodes.reserve(n);
+  poll.values.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
-    shown.push_back(shown_value(node_ids_[i], records[i]));
-    if (is_bad_status(records[i].status_code)) continue;  // not a measurement
-    if (const std::optional<double> value = value_as_double(records[i])) {
+    assign_shown_value(node_ids_[i], records_[i], shown_[i]);
+    if (const std::optional<double> value = value_as_double(records_[i])) {  // none for a bad status
       poll.nodes.push_back(static_cast<std::uint32_t>(i));
       poll.values.push_back(*value);
     }
   }
   polls_.fetch_add(1);
-  if (events_.values) events_.values(shown);
+  if (events_.values) events_.values(shown_);
   if (events_.numbers) {
     PolledNumbers numbers{.read_at = poll.read_at, .node_ids = {}, .values = poll.values};
     numbers.node_ids.reserve(poll.nodes.size());

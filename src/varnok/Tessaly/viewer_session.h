@@ -111,6 +111,9 @@ class ViewerSession final {
   std::vector<std::string> node_ids_;
   std::vector<hublet::TagDescriptor> descriptors_;
   std::vector<int> handles_;
+  // The polling thread's, kept from one poll to the next for their storage.
+  std::vector<hublet::ValueRecord> records_;
+  std::vector<ShownValue> shown_;
 
   std::atomic<bool> running_{true};
   std::atomic<std::uint64_t> polls_{0};

@@ -2,7 +2,9 @@
 // one service response body, as the byte stream a socket delivers (chunks
 // of any type, assembled per request id), and as a node id typed by a user.
 // Whatever decodes must encode, decode again and encode to the same bytes;
-// a node id that parses must print as text that parses to the same node.
+// a Read response decoded result by result must agree with the whole
+// decode; a node id that parses must print as text that parses to the same
+// node.
 // Built and run by run.sh, outside the normal build.
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ua_binary.h"
 #include "ua_services.h"
@@ -24,9 +27,35 @@ using namespace hublet::ua;
   __builtin_trap();
 }
 
+// A Read response is decoded result by result on the way in: it must take
+// and refuse what the whole decode does, and give the same results.
+void check_streamed_read(std::span<const std::uint8_t> body, HUBLET_STATUS whole_status,
+                         const Response& whole) {
+  std::uint32_t id = 0;
+  if (!message_id(body, id) || id != ReadResponse::kBinaryId) return;
+  ResponseHeader header;
+  std::size_t results = 0;
+  std::vector<Bytes> values;
+  const HUBLET_STATUS status =
+      decode_read_response(body, header, results, [&](std::size_t i, const DataValue& v) {
+        if (i != values.size()) unstable();
+        values.push_back(encode_to_bytes(v));
+      });
+  if (status != whole_status) unstable();
+  if (status != HUBLET_STATUS_GOOD) return;
+  const auto& read = std::get<ReadResponse>(whole);
+  if (results != read.results.size() || values.size() != results) unstable();
+  if (encode_to_bytes(header) != encode_to_bytes(read.header)) unstable();
+  for (std::size_t i = 0; i < results; ++i) {
+    if (values[i] != encode_to_bytes(read.results[i])) unstable();
+  }
+}
+
 void check_response(std::span<const std::uint8_t> body) {
   Response first;
-  if (decode_response(body, first) != HUBLET_STATUS_GOOD) {
+  const HUBLET_STATUS status = decode_response(body, first);
+  check_streamed_read(body, status, first);
+  if (status != HUBLET_STATUS_GOOD) {
     if (!std::holds_alternative<std::monostate>(first)) unstable();  // failures leave nothing behind
     return;
   }

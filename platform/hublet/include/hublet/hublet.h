@@ -231,6 +231,10 @@ class HubletLibrary {
   // as a whole, per-node statuses are in the records (with the value, when
   // the server sent one).
   std::pair<int, std::vector<ValueRecord>> read_group_values(int group, const std::vector<int>& items);
+  // The same into `records`, which keeps its storage from one poll to the
+  // next; empty when the status is negative. Reading the same list again
+  // sends the request encoded the first time.
+  int read_group_values(int group, const std::vector<int>& items, std::vector<ValueRecord>& records);
 
   // Writes values[i] to items[i], each converted exactly to the node's data
   // type. A value that does not fit (fraction or out of range for an
