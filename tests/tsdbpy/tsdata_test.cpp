@@ -60,6 +60,18 @@ TEST_F(Tsdata, BatchesOf1And30And1000AreEachStoredByOneStatement) {
   }
 }
 
+TEST_F(Tsdata, ATagNamedTwiceInABatchWithoutTimeStampsKeepsBothValues) {
+  // Unlike the timed call, nothing is skipped: both rows share the batch's stamp.
+  const auto ids = make_tags(2);
+  const std::vector<int> twice = {ids[0], ids[1], ids[0]};
+  ASSERT_TRUE(write_tsdata(conn_, twice, std::vector<double>{1, 2, 3}).ok);
+  EXPECT_EQ(rows(), "3");
+  EXPECT_EQ(query("SELECT count(DISTINCT ts) FROM tsdata"), "1");
+  EXPECT_EQ(query("SELECT string_agg(value::text, ',' ORDER BY value) FROM tsdata WHERE tag_id = " +
+                  std::to_string(ids[0])),
+            "1,3");
+}
+
 TEST_F(Tsdata, NonFiniteAndExtremeValuesComeBackBitForBit) {
   const std::vector<double> values = {
       std::numeric_limits<double>::quiet_NaN(),
