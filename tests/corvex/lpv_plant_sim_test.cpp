@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <span>
 
 namespace corvex {
 namespace {
@@ -89,6 +91,43 @@ TEST(LPVPlantSim, RefusesDuplicatesMismatchedOutputsAndMissingInputs) {
   twin(20, u);
   EXPECT_THROW(lpv(25, {{"MV1", 35}}), MissingKey);
   for (int k = 0; k < 10; ++k) EXPECT_EQ(lpv(20, u).at("CV1"), twin(20, u).at("CV1"));
+}
+
+// run_at on a live map of another layout, with noise, against operator()
+// merged into a map: the same bits, and the same weights.
+TEST(LPVPlantSim, RunAtGivesTheBitsOfACallMerged) {
+  const auto build = [] {
+    LPVPlantSim lpv(kInit);
+    lpv.addPlant(3, 40, lag(4, 3), 1.0);
+    lpv.addPlant(1, 10, lag(1, 5, "DV1"), 1.0);
+    lpv.addPlant(2, 20, lag(2, 10), 1.0);
+    return lpv;
+  };
+  LPVPlantSim by_name = build(), by_place = build();
+  ValueMap merged = kInit;
+  ValueMap live{{"SPARE", 7}, {"DV1", 0}, {"CV2", 0}, {"MV1", 29}, {"CV1", 31}};
+  const LPVPlantSim::Places places = by_place.places_in(live);
+  for (int k = 1; k <= 120; ++k) {
+    const double working_value = k < 30 ? 5 : k < 60 ? 15 : k < 90 ? 33 : std::nan("");
+    const ValueMap u{{"MV1", k < 50 ? 30.0 : 27.0}, {"DV1", k % 9 == 0 ? 1.0 : 0.0}};
+    const double noise = k % 7 == 0 ? 0.3 : 0.0;
+    merged.merge(by_name(working_value, u, {{"CV1", noise}}));
+    for (const auto& [tag, value] : u) live.set(tag, value);
+    by_place.run_at(working_value, live, places, std::span<const double>(&noise, 1));
+    ASSERT_TRUE(live.at("CV1").same_as(merged.at("CV1"))) << k;
+    ASSERT_EQ(by_place.get_current_plant_weight_dict(), by_name.get_current_plant_weight_dict()) << k;
+    for (const auto& [id, weight] : by_place.get_current_plant_weight_dict())
+      EXPECT_EQ(by_place.current_weight(id), weight) << k;
+  }
+  EXPECT_EQ(by_place.current_weight(4), std::nullopt);
+  EXPECT_EQ(live.at("SPARE"), Value(7));
+
+  const double two[] = {0.0, 0.0};
+  EXPECT_THROW(by_place.run_at(10, live, places, two), std::invalid_argument);
+  LPVPlantSim fewer(kInit);
+  fewer.addPlant(1, 10, lag(1, 5), 1.0);
+  EXPECT_THROW(fewer.run_at(10, live, places), std::invalid_argument);
+  EXPECT_THROW(LPVPlantSim(kInit).run_at(10, live, places), std::logic_error);
 }
 
 }  // namespace

@@ -3,9 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "corvex/messages.h"
 
 namespace corvex {
 namespace {
@@ -189,6 +195,121 @@ TEST_F(MIMOSimFaults, MissingInputThrowsAndLeavesStateUnchanged) {
   }
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(run_both(30, 31), std::vector<double>(30, 0.0));
+}
+
+// Every kind of path, several to an output and in mixed order, so that each
+// output's sum gathers terms of every kind.
+PlantDescription mixed_plant() {
+  PlantDescription plant;
+  plant["CV1"].set("MV1", tf({3.8}, {30, 1}, 3));                        // lag, whole dead time
+  plant["CV1"].set("DV1", tf({0.254, 1.8198}, {1, 0.3567, 0.2426}, 4));  // second order
+  plant["CV1"].set("MV2", tf({-1.2}, {8, 1}, 7));                        // lag again
+  plant["CV1"].set("DV2", tf({2, 1}, {1, 1}, 0.5));                      // feedthrough
+  plant["CV2"].set("DV2", tf({2.0}, {4.0}, 3));                          // pure gain
+  plant["CV2"].set("MV1", tf({0.08}, {30, 1}, 2, true));                 // integrating
+  plant["CV2"].set("MV2", tf({1.5}, {10, 1}, 2.5));                      // lag, fractional dead time
+  plant["CV3"].set("MV2", tf({-0.7}, {12, 1}, 0));
+  plant["CV3"].set("MV1", tf({0.9}, {3, 1}, 5));
+  return plant;
+}
+
+const ValueMap kMixedInit{{"CV1", 31}, {"CV2", 5.0}, {"CV3", -2.5}, {"MV1", 29},
+                          {"MV2", 10}, {"DV1", 0.0}, {"DV2", 1.0}};
+
+// Inputs that move every period, in input_tags() order of mixed_plant().
+std::vector<double> mixed_inputs(int k) {
+  const double t = k;
+  return {29 + std::sin(t / 7) + (k > 40 ? 2 : 0), 10 - std::cos(t / 11), (k % 37 < 5 ? 1.5 : 0.0),
+          1 + 0.3 * std::sin(t / 3)};
+}
+
+TEST(MIMOSimStep, EachOutputIsTheSumOfItsPathsAlone) {
+  const PlantDescription plant = mixed_plant();
+  MIMOSim whole(plant, kMixedInit);
+  ASSERT_EQ(whole.input_tags(), (std::vector<std::string>{"MV1", "DV1", "MV2", "DV2"}));
+  std::vector<std::pair<std::string, MIMOSim>> alone;
+  for (const auto& [cv, paths] : plant) {
+    for (const auto& [input, path] : paths) {
+      PlantDescription one;
+      one[cv].set(input, path);
+      alone.emplace_back(cv, MIMOSim(one, kMixedInit));
+    }
+  }
+  for (int k = 1; k <= 300; ++k) {
+    const std::vector<double> u = mixed_inputs(k);
+    const ValueMap inputs{{"MV1", u[0]}, {"DV1", u[1]}, {"MV2", u[2]}, {"DV2", u[3]}};
+    const ValueMap out = whole.run(inputs);
+    ValueMap sum = kMixedInit;
+    for (auto& [cv, sim] : alone)
+      sum.set(cv,
+              sum.at(cv).to_double() + sim.run(inputs).at(cv).to_double() - kMixedInit.at(cv).to_double());
+    for (const char* cv : {"CV1", "CV2", "CV3"})
+      ASSERT_NEAR(out.at(cv).to_double(), sum.at(cv).to_double(),
+                  1e-12 * std::max(1.0, std::abs(sum.at(cv).to_double())))
+          << cv << " at " << k;
+  }
+}
+
+// The entry points without names against run() with them: the same bits.
+TEST(MIMOSimStep, RunWithoutNamesGivesTheBitsOfRun) {
+  const PlantDescription plant = mixed_plant();
+  MIMOSim by_name(plant, kMixedInit), by_span(plant, kMixedInit), by_place(plant, kMixedInit);
+  // The live map keeps the tags in another order, among others.
+  ValueMap live{{"X", 1},     {"DV2", 1.0}, {"CV3", -2.5}, {"MV2", 10}, {"CV1", 31},
+                {"DV1", 0.0}, {"Y", 2},     {"CV2", 5.0},  {"MV1", 29}};
+  const MIMOSim::Places places = by_place.places_in(live);
+  ValueMap merged = live;
+  std::vector<double> y(3);
+  int said = 0;
+  set_message_sink([&](const std::string&) { ++said; });
+  struct Restore {
+    ~Restore() { set_message_sink({}); }
+  } restore;
+  for (int k = 1; k <= 200; ++k) {
+    std::vector<double> u = mixed_inputs(k);
+    if (k == 50) u[2] = kNaN;  // held at its last finite value, said once by each
+    const std::vector<double> noise{0.01 * k, -0.5, k % 2 == 0 ? 0.25 : 0.0};
+    const ValueMap inputs{{"MV1", u[0]}, {"DV1", u[1]}, {"MV2", u[2]}, {"DV2", u[3]}};
+    merged.merge(by_name.run(inputs, {{"CV1", noise[0]}, {"CV2", noise[1]}, {"CV3", noise[2]}}));
+    by_span.run(u, y, noise);
+    for (const auto& [tag, value] : inputs) live.set(tag, value);
+    by_place.run_at(live, places, noise);
+    for (std::size_t i = 0; i < 3; ++i) {
+      const std::string cv = by_name.output_tags()[i];
+      ASSERT_TRUE(live.at(cv).same_as(merged.at(cv))) << cv << " at " << k;
+      ASSERT_TRUE(Value(y[i]).same_as(merged.at(cv))) << cv << " at " << k;
+    }
+  }
+  EXPECT_EQ(said, 3);  // each copy holds MV2 once
+  EXPECT_EQ(live.at("X"), Value(1));
+  EXPECT_EQ(live.keys().front(), "X");
+}
+
+TEST(MIMOSimStep, ACvStartingAtMinusZeroKeepsTheSignTheRunningSumGives) {
+  // At rest every term is ±0: y0 + d·u + c·x with y0 = −0, d·u = +0 and
+  // c·x = −0 (a negative gain) is +0, which a sum without the d·u term
+  // would leave −0.
+  PlantDescription plant;
+  plant["CV1"].set("MV1", tf({-2.0}, {5, 1}, 2));
+  MIMOSim sim(plant, {{"CV1", -0.0}, {"MV1", 3.0}});
+  for (int k = 0; k < 3; ++k) EXPECT_FALSE(std::signbit(sim.run({{"MV1", 3.0}}).at("CV1").to_double())) << k;
+}
+
+TEST(MIMOSimStep, RunWithoutNamesRefusesWhatDoesNotFit) {
+  MIMOSim sim(mixed_plant(), kMixedInit);
+  MIMOSim other(two_input_plant(), {{"CV1", 31}, {"MV1", 29}, {"DV1", 0}});
+  std::vector<double> u(4, 1.0), y(3), short_y(2), noise(2);
+  EXPECT_THROW(sim.run(std::span<const double>(u).first(3), y), std::invalid_argument);
+  EXPECT_THROW(sim.run(u, short_y), std::invalid_argument);
+  EXPECT_THROW(sim.run(u, y, noise), std::invalid_argument);
+
+  ValueMap live = kMixedInit;
+  EXPECT_THROW(sim.run_at(live, other.places_in(live), {}), std::invalid_argument);
+  EXPECT_THROW(sim.run_at(live, sim.places_in(live), noise), std::invalid_argument);
+  EXPECT_THROW(sim.places_in({{"CV1", 0}}), MissingKey);
+  const MIMOSim::Places places = sim.places_in(live);
+  ValueMap smaller{{"CV1", 0}};
+  EXPECT_THROW(sim.run_at(smaller, places), std::out_of_range);
 }
 
 // The constructor's message, or "" when it accepts.

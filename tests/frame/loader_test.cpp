@@ -54,7 +54,7 @@ TEST(ModuleLoader, ClearErrorsForMissingAndBrokenPlugins) {
   const ModuleLoader loader({kPlugins, kFixtures});
   EXPECT_NE(error_of(loader, "varnok.Nothing").find("no module named \"varnok.Nothing\""), std::string::npos);
   EXPECT_NE(error_of(loader, "../etc/passwd").find("is not a module name"), std::string::npos);
-  EXPECT_NE(error_of(loader, "fixtures.bad_abi_plugin").find("ABI version 2, this program needs version 1"),
+  EXPECT_NE(error_of(loader, "fixtures.bad_abi_plugin").find("ABI version 3, this program needs version 2"),
             std::string::npos);
   EXPECT_NE(error_of(loader, "fixtures.no_entry_plugin").find("no entry point varnok_plugin_info"),
             std::string::npos);

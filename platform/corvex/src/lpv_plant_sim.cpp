@@ -36,11 +36,20 @@ void LPVPlantSim::addPlant(const LocalModel& model) {
       throw std::invalid_argument(context + ": outputs differ from those of the earlier plants");
   } else {
     outputs_ = sim.output_tags();
+    for (const std::string& tag : outputs_) y0_.push_back(ini_value_dict_.at(tag).to_double());
+    y_.assign(outputs_.size(), 0.0);
+    local_y_.assign(outputs_.size(), 0.0);
   }
+  std::vector<std::size_t> output_of;
+  for (const std::string& tag : outputs_) {
+    const auto& got = sim.output_tags();
+    output_of.push_back(static_cast<std::size_t>(std::find(got.begin(), got.end(), tag) - got.begin()));
+  }
+  u_.resize(std::max(u_.size(), sim.input_tags().size()));
 
   auto at = std::find_if(locals_.begin(), locals_.end(),
                          [&](const Local& local) { return local.operating_point > model.operating_point; });
-  locals_.insert(at, Local{model.plant_id, model.operating_point, std::move(sim)});
+  locals_.insert(at, Local{model.plant_id, model.operating_point, std::move(sim), std::move(output_of)});
   weights_.assign(locals_.size(), 0.0);
   weights_.front() = 1.0;
   if (std::isfinite(working_value_)) update_weights(working_value_);
@@ -71,6 +80,21 @@ void LPVPlantSim::update_weights(double working_value) {
   weights_[hi] = 1.0 - weights_[hi - 1];
 }
 
+template <typename InputsOf>
+void LPVPlantSim::blend(double working_value, InputsOf inputs_of) {
+  update_weights(working_value);
+  std::fill(y_.begin(), y_.end(), 0.0);
+  for (std::size_t i = 0; i < locals_.size(); ++i) {
+    Local& local = locals_[i];
+    const std::span<double> u(u_.data(), local.sim.input_tags().size());
+    inputs_of(i, u);
+    local.sim.run(u, local_y_);
+    if (weights_[i] == 0.0) continue;
+    for (std::size_t k = 0; k < y_.size(); ++k)
+      y_[k] = y_[k] + weights_[i] * (local_y_[local.output_of[k]] - y0_[k]);
+  }
+}
+
 ValueMap LPVPlantSim::operator()(double working_value, const ValueMap& u_Value_Dict,
                                  const ValueMap& v_Value_Dict) {
   if (locals_.empty()) throw std::logic_error("LPVPlantSim: no local model added");
@@ -80,27 +104,55 @@ ValueMap LPVPlantSim::operator()(double working_value, const ValueMap& u_Value_D
     for (const std::string& tag : local.sim.input_tags())
       if (!u_Value_Dict.contains(tag)) throw MissingKey(tag);
 
-  update_weights(working_value);
+  blend(working_value, [&](std::size_t i, std::span<double> u) {
+    const auto& tags = locals_[i].sim.input_tags();
+    for (std::size_t j = 0; j < u.size(); ++j) u[j] = u_Value_Dict.at(tags[j]).to_double();
+  });
   ValueMap out;
-  for (const std::string& tag : outputs_) out.set(tag, 0.0);
-  for (std::size_t i = 0; i < locals_.size(); ++i) {
-    const ValueMap local_out = locals_[i].sim.run(u_Value_Dict);
-    if (weights_[i] == 0.0) continue;
-    for (auto& [tag, y] : out)
-      y = y.to_double() + weights_[i] * (local_out.at(tag).to_double() - ini_value_dict_.at(tag).to_double());
-  }
-  for (auto& [tag, y] : out) {
-    double total = ini_value_dict_.at(tag).to_double() + y.to_double();
-    if (const Value* v = v_Value_Dict.find(tag)) total += v->to_double();
-    y = total;
+  for (std::size_t k = 0; k < outputs_.size(); ++k) {
+    double total = y0_[k] + y_[k];
+    if (const Value* v = v_Value_Dict.find(outputs_[k])) total += v->to_double();
+    out.set(outputs_[k], total);
   }
   return out;
+}
+
+LPVPlantSim::Places LPVPlantSim::places_in(const ValueMap& data) const {
+  Places places;
+  for (const Local& local : locals_) places.inputs.push_back(local.sim.places_in(data).inputs);
+  for (const std::string& tag : outputs_) places.outputs.push_back(data.index_of(tag));
+  return places;
+}
+
+void LPVPlantSim::run_at(double working_value, ValueMap& data, const Places& places,
+                         std::span<const double> v) {
+  if (locals_.empty()) throw std::logic_error("LPVPlantSim: no local model added");
+  bool fits = places.inputs.size() == locals_.size() && places.outputs.size() == outputs_.size() &&
+              (v.empty() || v.size() == outputs_.size());
+  for (std::size_t i = 0; fits && i < locals_.size(); ++i)
+    fits = places.inputs[i].size() == locals_[i].sim.input_tags().size();
+  if (!fits) throw std::invalid_argument("LPVPlantSim::run_at: places or noise of another plant");
+
+  blend(working_value, [&](std::size_t i, std::span<double> u) {
+    for (std::size_t j = 0; j < u.size(); ++j) u[j] = data.value_at(places.inputs[i][j]).to_double();
+  });
+  for (std::size_t k = 0; k < outputs_.size(); ++k) {
+    double total = y0_[k] + y_[k];
+    if (!v.empty()) total += v[k];
+    data.value_at(places.outputs[k]) = total;
+  }
 }
 
 std::map<int, double> LPVPlantSim::get_current_plant_weight_dict() const {
   std::map<int, double> out;
   for (std::size_t i = 0; i < locals_.size(); ++i) out[locals_[i].plant_id] = weights_[i];
   return out;
+}
+
+std::optional<double> LPVPlantSim::current_weight(int plant_id) const {
+  for (std::size_t i = 0; i < locals_.size(); ++i)
+    if (locals_[i].plant_id == plant_id) return weights_[i];
+  return std::nullopt;
 }
 
 }  // namespace corvex

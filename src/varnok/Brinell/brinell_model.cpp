@@ -1,5 +1,7 @@
 #include "brinell_model.h"
 
+#include <span>
+
 #include "varnok/frame/noise.h"
 #include "varnok/frame/tag_names.h"
 #include "varnok/frame/task_helpers.h"
@@ -45,10 +47,10 @@ const frame::SettingRules setting_rules = frame::join({
 
 SISOSim::SISOSim()
     : PlantSimulation(sim_ini_dict, setting_rules),
-      plant_open(plant_model_OPEN, sim_ini_dict, get_sampling_time()),
-      plant(plant_model, sim_ini_dict, get_sampling_time()),
-      plant_pid(plant_model_PID, sim_ini_dict, get_sampling_time()),
-      pid(get_sampling_time()) {
+      open_{corvex::MIMOSim(plant_model_OPEN, sim_ini_dict, get_sampling_time()), {}, {}, {}},
+      pid_{corvex::MIMOSim(plant_model_PID, sim_ini_dict, get_sampling_time()), {}, {}, {}},
+      main_{corvex::MIMOSim(plant_model, sim_ini_dict, get_sampling_time()), {}, {}, {}},
+      pid(get_sampling_time(), get_data()) {
   frame::NormalGenerator gen(2);
   v1_ = frame::coloured_noise(gen, N, std::vector{1.0, -0.5, 0.3}, std::vector{1.0, -1.98, 0.9801});
   frame::standardise(v1_);
@@ -58,36 +60,50 @@ SISOSim::SISOSim()
                             10.0);
   frame::remove_mean(dv1_);
   frame::scale_about(dv1_, 1.0, sim_ini_dict.at("DV1").to_double());
+
+  const ValueMap& data = get_data();
+  for (Copy* copy : {&open_, &pid_, &main_}) {
+    copy->places = copy->plant.places_in(data);
+    copy->u.resize(copy->places.inputs.size());
+  }
+  places_ = {.noise_switch = data.index_of("SET_CV_STD"),
+             .random_dv_switch = data.index_of("SET_DV_RANDOM"),
+             .dv1 = data.index_of("DV1"),
+             .run_count = data.index_of("RunCount"),
+             .cv1_std = data.index_of("CV1std_10min"),
+             .open_cv1_std = data.index_of("OPEN_CV1std_10min"),
+             .pid_cv1_std = data.index_of("PID_CV1std_10min")};
 }
 
-void SISOSim::run_copy(corvex::MIMOSim& copy, AntiWindupLimter& limiter, const char* cv,
-                       const ValueMap& v_dict) {
-  const ValueMap out = copy.run(get_data(), v_dict);
-  get_data().set(cv, limiter.run(out.at(cv), 100, 0));
+void SISOSim::run_copy(Copy& copy, double noise) {
+  for (std::size_t i = 0; i < copy.u.size(); ++i) copy.u[i] = at(copy.places.inputs[i]).to_double();
+  double y = 0.0;  // the copy's one CV
+  copy.plant.run(copy.u, std::span<double>(&y, 1), std::span<const double>(&noise, 1));
+  at(copy.places.outputs.front()) = copy.limiter.run(y, 100, 0);
 }
 
 void SISOSim::step() {
   ValueMap& data = get_data();
   const std::size_t count = frame::wrap_index(get_task_count(), N);
-  const double noise = frame::noise_level(data, "SET_CV_STD").to_double() * v1_[count];
-  const ValueMap v_dict = {{"CV1", noise}, {"OPEN_CV1", noise}, {"PID_CV1", noise}};
+  const double noise = frame::noise_level(at(places_.noise_switch)).to_double() * v1_[count];
 
-  if (frame::random_dv_on(data, "SET_DV_RANDOM")) data.set("DV1", dv1_[count]);
+  if (frame::random_dv_on(at(places_.random_dv_switch))) at(places_.dv1) = dv1_[count];
 
-  frame::run_builtin_pid(pid, data);
+  pid.run(data);
 
-  run_copy(plant_open, limiter1, "OPEN_CV1", v_dict);
-  run_copy(plant_pid, limiter2, "PID_CV1", v_dict);
-  run_copy(plant, limiter3, "CV1", v_dict);
+  run_copy(open_, noise);
+  run_copy(pid_, noise);
+  run_copy(main_, noise);
 
-  CV1std_10min.append(data.at("CV1").to_double());
-  data.set("CV1std_10min", CV1std_10min.population_std());
-  OPEN_CV1std_10min.append(data.at("OPEN_CV1").to_double());
-  data.set("OPEN_CV1std_10min", OPEN_CV1std_10min.population_std());
-  PID_CV1std_10min.append(data.at("PID_CV1").to_double());
-  data.set("PID_CV1std_10min", PID_CV1std_10min.population_std());
+  const auto cv = [&](const Copy& copy) { return at(copy.places.outputs.front()).to_double(); };
+  CV1std_10min.append(cv(main_));
+  at(places_.cv1_std) = CV1std_10min.population_std();
+  OPEN_CV1std_10min.append(cv(open_));
+  at(places_.open_cv1_std) = OPEN_CV1std_10min.population_std();
+  PID_CV1std_10min.append(cv(pid_));
+  at(places_.pid_cv1_std) = PID_CV1std_10min.population_std();
 
-  data.set("RunCount", get_task_count());
+  at(places_.run_count) = get_task_count();
 }
 
 }  // namespace varnok::brinell

@@ -12,9 +12,9 @@
 
 #include "anti_windup_limiter.h"
 #include "corvex/mimo_sim.h"
-#include "corvex/pid.h"
 #include "varnok/frame/plant_simulation.h"
 #include "varnok/frame/stats_window.h"
+#include "varnok/frame/task_helpers.h"
 
 namespace varnok::brinell {
 
@@ -36,23 +36,34 @@ class SISOSim final : public frame::PlantSimulation {
   const std::vector<double>& dv1() const noexcept { return dv1_; }
 
  private:
+  // One plant copy with the places of its tags in the live map.
+  struct Copy {
+    corvex::MIMOSim plant;
+    corvex::MIMOSim::Places places;
+    AntiWindupLimter limiter;
+    std::vector<double> u;  // this period's inputs
+  };
+
   void step() override;
   // Publishes the limited CV of one copy; the plant's raw output stays inside.
-  void run_copy(corvex::MIMOSim& copy, AntiWindupLimter& limiter, const char* cv,
-                const corvex::ValueMap& v_dict);
+  void run_copy(Copy& copy, double noise);
 
-  corvex::MIMOSim plant_open;
-  corvex::MIMOSim plant;
-  corvex::MIMOSim plant_pid;
-  AntiWindupLimter limiter1;  // open-loop copy
-  AntiWindupLimter limiter2;  // PID copy
-  AntiWindupLimter limiter3;  // main copy
-  corvex::PID pid;
+  Copy open_;  // open-loop copy
+  Copy pid_;   // PID copy
+  Copy main_;  // main copy
+  frame::BuiltinPid pid;
   std::vector<double> v1_;   // measurement noise, mean 0, standard deviation 1
   std::vector<double> dv1_;  // random DV1 walk around its initial value
   frame::StatsWindow OPEN_CV1std_10min;
   frame::StatsWindow CV1std_10min;
   frame::StatsWindow PID_CV1std_10min;
+
+  // Places in the live map, found once: step() looks no tag up by name.
+  struct Places {
+    std::size_t noise_switch, random_dv_switch, dv1, run_count;
+    std::size_t cv1_std, open_cv1_std, pid_cv1_std;
+  };
+  Places places_;
 };
 
 }  // namespace varnok::brinell

@@ -1,5 +1,6 @@
 #include "calder_model.h"
 
+#include <stdexcept>
 #include <string>
 
 #include "varnok/frame/noise.h"
@@ -17,8 +18,6 @@ namespace {
 corvex::TransferPath lag(double gain, double time_constant, double delay) {
   return {.num_s = {0, gain}, .den_s = {time_constant, 1}, .iodelay_s = delay};
 }
-
-constexpr int kCvCount = 3;
 
 }  // namespace
 
@@ -59,7 +58,7 @@ Sim::Sim(corvex::Simulink::Options framework)
   frame::NormalGenerator gen(1);
   const std::vector noise_num{1.0, -0.5, 0.3};
   const std::vector noise_den{1.0, -1.94, 0.9405};
-  for (int i = 1; i <= kCvCount; ++i)
+  for (std::size_t i = 1; i <= kCVs; ++i)
     v_.set("CV" + std::to_string(i), frame::coloured_noise(gen, N, noise_num, noise_den));
   for (auto& [cv, noise] : v_) frame::standardise(noise);
 
@@ -68,38 +67,51 @@ Sim::Sim(corvex::Simulink::Options framework)
                             std::vector{1.0, -0.34, 0.0285}, 10.0);
   frame::scale_about(dv1_, 1.0, sim_ini_dict.at("DV1").to_double());  // the walk's own mean stays
 
-  for (int i = 1; i <= kCvCount; ++i) {
+  for (std::size_t i = 1; i <= kCVs; ++i) {
     cv_array_dict.set("CV" + std::to_string(i) + "array_10min", frame::StatsWindow());
     open_cv_array_dict.set("OPEN_CV" + std::to_string(i) + "array_10min", frame::StatsWindow());
+  }
+
+  const ValueMap& data = get_data();
+  places_.plant = plant.places_in(data);
+  places_.plant_open = plant_open.places_in(data);
+  places_.noise_switch = data.index_of("SET_CV_STD");
+  places_.random_dv_switch = data.index_of("SET_DV_RANDOM");
+  places_.dv1 = data.index_of("DV1");
+  places_.run_count = data.index_of("RunCount");
+  for (std::size_t i = 0; i < kCVs; ++i) {
+    const std::string cv = "CV" + std::to_string(i + 1);
+    // Both plants' outputs follow v_: CV1..CV3, OPEN_CV1..OPEN_CV3.
+    if (plant.output_tags()[i] != cv || plant_open.output_tags()[i] != "OPEN_" + cv)
+      throw std::logic_error("Calder: plant outputs out of order");
+    places_.cv_std[i] = data.index_of(cv + "std_10min");
+    places_.open_cv_std[i] = data.index_of("OPEN_" + cv + "std_10min");
   }
 }
 
 void Sim::step() {
   ValueMap& data = get_data();
   const std::size_t count = frame::wrap_index(get_task_count(), N);
-  const double level = frame::noise_level(data, "SET_CV_STD").to_double();
+  const double level = frame::noise_level(at(places_.noise_switch)).to_double();
 
-  ValueMap v_dict;
-  for (const auto& [cv, noise] : v_) v_dict.set(cv, level * noise[count]);
-  for (const auto& [cv, noise] : v_) v_dict.set("OPEN_" + cv, level * noise[count]);
+  const auto sequence = v_.begin();
+  for (std::size_t i = 0; i < kCVs; ++i) noise_[i] = level * sequence[i].second[count];
 
-  if (frame::random_dv_on(data, "SET_DV_RANDOM")) data.set("DV1", dv1_[count]);
+  if (frame::random_dv_on(at(places_.random_dv_switch))) at(places_.dv1) = dv1_[count];
 
-  data.merge(plant.run(data, v_dict));
-  data.merge(plant_open.run(data, v_dict));
+  plant.run_at(data, places_.plant, noise_);
+  plant_open.run_at(data, places_.plant_open, noise_);
 
-  for (int i = 1; i <= kCvCount; ++i) {
-    const std::string cv = "CV" + std::to_string(i);
-    const std::string open_cv = "OPEN_" + cv;
-    frame::StatsWindow& window = cv_array_dict.at(cv + "array_10min");
-    frame::StatsWindow& open_window = open_cv_array_dict.at(open_cv + "array_10min");
-    window.append(data.at(cv).to_double());
-    open_window.append(data.at(open_cv).to_double());
-    data.set(cv + "std_10min", window.population_std());
-    data.set(open_cv + "std_10min", open_window.population_std());
+  const auto window = cv_array_dict.begin();
+  const auto open_window = open_cv_array_dict.begin();
+  for (std::size_t i = 0; i < kCVs; ++i) {
+    window[i].second.append(at(places_.plant.outputs[i]).to_double());
+    open_window[i].second.append(at(places_.plant_open.outputs[i]).to_double());
+    at(places_.cv_std[i]) = window[i].second.population_std();
+    at(places_.open_cv_std[i]) = open_window[i].second.population_std();
   }
 
-  data.set("RunCount", get_task_count());
+  at(places_.run_count) = get_task_count();
 }
 
 }  // namespace varnok::calder

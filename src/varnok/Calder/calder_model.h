@@ -6,6 +6,7 @@
 // copy, both under the same DV1 and noise samples. The plants advance 1 s per
 // period whatever the framework's sampling time.
 
+#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -43,6 +44,17 @@ class Sim final : public frame::PlantSimulation {
   std::vector<double> dv1_;
   corvex::OrderedMap<frame::StatsWindow> cv_array_dict;       // "CV<i>array_10min"
   corvex::OrderedMap<frame::StatsWindow> open_cv_array_dict;  // "OPEN_CV<i>array_10min"
+
+  // Places in the live map, found once: step() looks no tag up by name.
+  static constexpr std::size_t kCVs = 3;
+  struct Places {
+    corvex::MIMOSim::Places plant, plant_open;
+    std::size_t noise_switch, random_dv_switch, dv1, run_count;
+    std::array<std::size_t, kCVs> cv_std, open_cv_std;
+  };
+  Places places_;
+  // This period's noise of CV1..CV3, the order of both plants' outputs.
+  std::array<double, kCVs> noise_{};
 };
 
 }  // namespace varnok::calder

@@ -1,6 +1,7 @@
 #include "dunmore_model.h"
 
-#include <map>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "varnok/frame/errors.h"
@@ -82,11 +83,11 @@ std::vector<double> build_profile() {
   return out;
 }
 
-double weight_of(const std::map<int, double>& weights, int plant_id) {
-  const auto it = weights.find(plant_id);
-  if (it == weights.end())
+double weight_of(const corvex::LPVPlantSim& plant, int plant_id) {
+  const std::optional<double> weight = plant.current_weight(plant_id);
+  if (!weight)
     throw RunError("Dunmore: the LPV plant reported no weight for local model " + std::to_string(plant_id));
-  return it->second;
+  return *weight;
 }
 
 }  // namespace
@@ -156,7 +157,18 @@ LPVSISO::LPVSISO()
       plant_B(make_plant(plant_letters[1])),
       plant_C(make_plant(plant_letters[2])),
       plant_D(make_plant(plant_letters[3])),
-      plants_{&plant_A, &plant_B, &plant_C, &plant_D} {}
+      plants_{&plant_A, &plant_B, &plant_C, &plant_D} {
+  const ValueMap& data = get_data();
+  for (std::size_t i = 0; i < plants_.size(); ++i) places_.plants[i] = plants_[i]->places_in(data);
+  places_.noise_switch = data.index_of("SET_CV_STD");
+  places_.random_dv_switch = data.index_of("SET_DV_RANDOM");
+  places_.dv1 = data.index_of("DV1");
+  places_.v1 = data.index_of("v1");
+  places_.sv1 = data.index_of("SV1");
+  places_.p1 = data.index_of("_P1");
+  places_.p2 = data.index_of("_P2");
+  places_.run_count = data.index_of("RunCount");
+}
 
 void LPVSISO::step() {
   ValueMap& data = get_data();
@@ -164,25 +176,22 @@ void LPVSISO::step() {
   const std::int64_t count = get_task_count() - 1;
   const std::size_t k = frame::wrap_index(count, N);
 
-  if (frame::random_dv_on(data, "SET_DV_RANDOM")) data.set("DV1", dv1()[k]);
+  if (frame::random_dv_on(at(places_.random_dv_switch))) at(places_.dv1) = dv1()[k];
 
-  const double level = frame::noise_level(data, "SET_CV_STD").to_double();
+  const double level = frame::noise_level(at(places_.noise_switch)).to_double();
   // Off publishes +0.0, not the signed zero that 0 × a negative sample gives.
-  data.set("v1", level > 0.0 ? level * v1()[k] : 0.0);
-  data.set("SV1", MW()[frame::wrap_index(count, profile_length)]);
+  at(places_.v1) = level > 0.0 ? level * v1()[k] : 0.0;
+  at(places_.sv1) = MW()[frame::wrap_index(count, profile_length)];
 
-  const double working_value = data.at("SV1").to_double();
-  const double noise = data.at("v1").to_double();
-  for (std::size_t i = 0; i < plants_.size(); ++i) {
-    const ValueMap v_dict = {{lettered("CV1_", plant_letters[i]), noise}};
-    data.merge((*plants_[i])(working_value, data, v_dict));
-  }
+  const double working_value = at(places_.sv1).to_double();
+  const double noise = at(places_.v1).to_double();
+  for (std::size_t i = 0; i < plants_.size(); ++i)
+    plants_[i]->run_at(working_value, data, places_.plants[i], std::span<const double>(&noise, 1));
 
-  const std::map<int, double> weights = plant_A.get_current_plant_weight_dict();
-  data.set("_P1", weight_of(weights, 1));
-  data.set("_P2", weight_of(weights, 2));
+  at(places_.p1) = weight_of(plant_A, 1);
+  at(places_.p2) = weight_of(plant_A, 2);
 
-  data.set("RunCount", get_task_count());
+  at(places_.run_count) = get_task_count();
 }
 
 }  // namespace varnok::dunmore

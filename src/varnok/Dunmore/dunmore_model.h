@@ -57,6 +57,13 @@ class LPVSISO final : public frame::PlantSimulation {
   corvex::LPVPlantSim plant_C;
   corvex::LPVPlantSim plant_D;
   std::array<corvex::LPVPlantSim*, 4> plants_;  // in plant_letters order
+
+  // Places in the live map, found once: step() looks no tag up by name.
+  struct Places {
+    std::array<corvex::LPVPlantSim::Places, 4> plants;  // in plant_letters order
+    std::size_t noise_switch, random_dv_switch, dv1, v1, sv1, p1, p2, run_count;
+  };
+  Places places_;
 };
 
 }  // namespace varnok::dunmore

@@ -1,5 +1,6 @@
 #include "farrow_model.h"
 
+#include <span>
 #include <string>
 
 #include "corvex/c2d.h"
@@ -128,22 +129,34 @@ DV_Prd::DV_Prd()
     : PlantSimulation(sim_ini_dict(), setting_rules()),
       plantA(plant_model_A, sim_ini_dict(), 1.0),
       plantB(plant_model_B, sim_ini_dict(), 1.0),
-      plantC(plant_model_C, sim_ini_dict(), 1.0) {}
+      plantC(plant_model_C, sim_ini_dict(), 1.0) {
+  const ValueMap& data = get_data();
+  places_ = {.plantA = plantA.places_in(data),
+             .plantB = plantB.places_in(data),
+             .plantC = plantC.places_in(data),
+             .dv0 = data.index_of("DV0"),
+             .dv1_sim = data.index_of("_DV1Sim"),
+             .dv1 = data.index_of("DV1"),
+             .v1 = data.index_of("v1"),
+             .run_count = data.index_of("RunCount")};
+}
 
 void DV_Prd::step() {
   ValueMap& data = get_data();
   const std::size_t k = frame::wrap_index(get_task_count(), N);
 
-  data.set("DV0", dv0()[k]);
-  data.set("_DV1Sim", dv1_sim()[k]);
-  data.set("DV1", dv1()[k]);
-  data.set("v1", v1()[k]);
+  at(places_.dv0) = dv0()[k];
+  at(places_.dv1_sim) = dv1_sim()[k];
+  at(places_.dv1) = dv1()[k];
+  at(places_.v1) = v1()[k];
 
-  data.merge(plantA.run(data, {{"CV1_A", v1()[k]}}));
-  data.merge(plantB.run(data, {{"CV1_B", v1()[k]}}));
-  data.merge(plantC.run(data, {{"CV1_C", v1()[k]}}));
+  // Each copy's one CV gets the same noise.
+  const std::span<const double> noise(&v1()[k], 1);
+  plantA.run_at(data, places_.plantA, noise);
+  plantB.run_at(data, places_.plantB, noise);
+  plantC.run_at(data, places_.plantC, noise);
 
-  data.set("RunCount", get_task_count());
+  at(places_.run_count) = get_task_count();
 }
 
 }  // namespace varnok::farrow

@@ -48,6 +48,13 @@ class DV_Prd final : public frame::PlantSimulation {
   corvex::MIMOSim plantA;
   corvex::MIMOSim plantB;
   corvex::MIMOSim plantC;
+
+  // Places in the live map, found once: step() looks no tag up by name.
+  struct Places {
+    corvex::MIMOSim::Places plantA, plantB, plantC;
+    std::size_t dv0, dv1_sim, dv1, v1, run_count;
+  };
+  Places places_;
 };
 
 }  // namespace varnok::farrow

@@ -19,7 +19,7 @@ corvex::TransferPath lag(double gain, double time_constant, double dead_time) {
   return {.num_s = {0, gain}, .den_s = {time_constant, 1}, .iodelay_s = dead_time};
 }
 
-// Tag names used every period, so task() builds no strings.
+// Tags step() reaches, by the places found for them at construction.
 constexpr std::array<std::string_view, ShellSim::kCVs> kCV{"CV1", "CV2", "CV3", "CV4", "CV5", "CV6", "CV7"};
 constexpr std::array<std::string_view, ShellSim::kCVs> kOpenCV{"OPEN_CV1", "OPEN_CV2", "OPEN_CV3", "OPEN_CV4",
                                                                "OPEN_CV5", "OPEN_CV6", "OPEN_CV7"};
@@ -144,42 +144,51 @@ ShellSim::ShellSim()
     cv_array_dict.set(std::string(kCV[i]) + "array_10min", frame::StatsWindow());
     open_cv_array_dict.set(std::string(kOpenCV[i]) + "array_10min", frame::StatsWindow());
   }
-  for (const auto tag : kCV) v_dict_.set(tag, 0.0);
-  for (const auto tag : kOpenCV) v_dict_.set(tag, 0.0);
+
+  const ValueMap& data = get_data();
+  places_.plant = plant.places_in(data);
+  places_.plant_open = plant_open.places_in(data);
+  places_.noise_switch = data.index_of(kNoiseSwitch);
+  places_.random_dv_switch = data.index_of(kRandomDvSwitch);
+  places_.run_count = data.index_of("RunCount");
+  for (std::size_t i = 0; i < kDV.size(); ++i) places_.dv[i] = data.index_of(kDV[i]);
+  for (std::size_t i = 0; i < kCVs; ++i) {
+    places_.cv[i] = data.index_of(kCV[i]);
+    places_.open_cv[i] = data.index_of(kOpenCV[i]);
+    places_.cv_std[i] = data.index_of(kCVStd[i]);
+    places_.open_cv_std[i] = data.index_of(kOpenCVStd[i]);
+  }
 }
 
 void ShellSim::step() {
   ValueMap& data = get_data();
   const std::size_t k = frame::wrap_index(get_task_count(), N);
-  const double vstd = frame::noise_level(data, kNoiseSwitch).to_double();
+  const double vstd = frame::noise_level(at(places_.noise_switch)).to_double();
 
-  // Both copies of a CV get the same sample.
-  const auto noise = v_dict_.begin();
   const auto sequence = v_.begin();
-  for (std::size_t i = 0; i < kCVs; ++i) {
-    const double sample = vstd * sequence[i].second[k];
-    noise[i].second = sample;
-    noise[kCVs + i].second = sample;
-  }
+  for (std::size_t i = 0; i < kCVs; ++i) noise_[i] = vstd * sequence[i].second[k];
 
-  if (frame::random_dv_on(data, kRandomDvSwitch)) {
+  if (frame::random_dv_on(at(places_.random_dv_switch))) {
     const auto walk = dv_.begin();
-    for (std::size_t i = 0; i < kDV.size(); ++i) data.set(kDV[i], walk[i].second[k]);
+    for (std::size_t i = 0; i < kDV.size(); ++i) at(places_.dv[i]) = walk[i].second[k];
   }
 
-  data.merge(plant.run(data, v_dict_));
-  data.merge(plant_open.run(data, v_dict_));
+  plant.run_at(data, places_.plant, noise_);
+  plant_open.run_at(data, places_.plant_open, noise_);
 
+  // Every window first, then every deviation: the windows' work overlaps.
   const auto cv_window = cv_array_dict.begin();
   const auto open_window = open_cv_array_dict.begin();
   for (std::size_t i = 0; i < kCVs; ++i) {
-    cv_window[i].second.append(data.at(kCV[i]).to_double());
-    open_window[i].second.append(data.at(kOpenCV[i]).to_double());
-    data.set(kCVStd[i], cv_window[i].second.population_std());
-    data.set(kOpenCVStd[i], open_window[i].second.population_std());
+    cv_window[i].second.append(at(places_.cv[i]).to_double());
+    open_window[i].second.append(at(places_.open_cv[i]).to_double());
+  }
+  for (std::size_t i = 0; i < kCVs; ++i) {
+    at(places_.cv_std[i]) = cv_window[i].second.population_std();
+    at(places_.open_cv_std[i]) = open_window[i].second.population_std();
   }
 
-  data.set("RunCount", get_task_count());
+  at(places_.run_count) = get_task_count();
 }
 
 }  // namespace varnok::fractor

@@ -47,9 +47,17 @@ class ShellSim final : public frame::PlantSimulation {
   // Keyed CVi + "array_10min" (resp. OPEN_CVi...), walked by position in step().
   corvex::OrderedMap<frame::StatsWindow> cv_array_dict;
   corvex::OrderedMap<frame::StatsWindow> open_cv_array_dict;
-  // The noise mapping handed to both plants: CV1..CV7, then OPEN_CV1..OPEN_CV7.
-  // Its keys are fixed here; step() only rewrites the values.
-  corvex::ValueMap v_dict_;
+
+  // Places in the live map, found once: step() looks no tag up by name.
+  struct Places {
+    corvex::MIMOSim::Places plant, plant_open;
+    std::size_t noise_switch, random_dv_switch, run_count;
+    std::array<std::size_t, 2> dv;
+    std::array<std::size_t, kCVs> cv, open_cv, cv_std, open_cv_std;
+  };
+  Places places_;
+  // This period's noise of CV1..CV7; both copies get the same samples.
+  std::array<double, kCVs> noise_{};
 };
 
 }  // namespace varnok::fractor

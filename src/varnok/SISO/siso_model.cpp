@@ -1,5 +1,7 @@
 #include "siso_model.h"
 
+#include <span>
+
 #include "varnok/frame/noise.h"
 #include "varnok/frame/tag_names.h"
 #include "varnok/frame/task_helpers.h"
@@ -55,7 +57,7 @@ SISOSim::SISOSim()
       plant_open(plant_model_OPEN, sim_ini_dict, get_sampling_time()),
       plant(plant_model, sim_ini_dict, get_sampling_time()),
       plant_pid(plant_model_PID, sim_ini_dict, get_sampling_time()),
-      pid(get_sampling_time()) {
+      pid(get_sampling_time(), get_data()) {
   frame::NormalGenerator gen(3);
   v1_ = frame::coloured_noise(gen, N, std::vector{1.0, -0.5, 0.3}, std::vector{1.0, -1.94, 0.9405});
   frame::standardise(v1_);
@@ -65,30 +67,45 @@ SISOSim::SISOSim()
                             10.0);
   frame::remove_mean(dv1_);
   frame::scale_about(dv1_, 1.0, sim_ini_dict.at("DV1").to_double());
+
+  const ValueMap& data = get_data();
+  places_ = {.plant_open = plant_open.places_in(data),
+             .plant = plant.places_in(data),
+             .plant_pid = plant_pid.places_in(data),
+             .noise_switch = data.index_of("SET_CV1_STD"),
+             .random_dv_switch = data.index_of("SET_DV1_RANDOM"),
+             .dv1 = data.index_of("DV1"),
+             .run_count = data.index_of("RunCount"),
+             .cv1 = data.index_of("CV1"),
+             .open_cv1 = data.index_of("OPEN_CV1"),
+             .pid_cv1 = data.index_of("PID_CV1"),
+             .cv1_std = data.index_of("CV1std_10min"),
+             .open_cv1_std = data.index_of("OPEN_CV1std_10min"),
+             .pid_cv1_std = data.index_of("PID_CV1std_10min")};
 }
 
 void SISOSim::step() {
   ValueMap& data = get_data();
   const std::size_t count = frame::wrap_index(get_task_count(), N);
-  const double noise = frame::noise_level(data, "SET_CV1_STD").to_double() * v1_[count];
-  const ValueMap v_dict = {{"CV1", noise}, {"OPEN_CV1", noise}, {"PID_CV1", noise}};
+  const double noise = frame::noise_level(at(places_.noise_switch)).to_double() * v1_[count];
+  const std::span<const double> v(&noise, 1);  // each copy's one CV
 
-  if (frame::random_dv_on(data, "SET_DV1_RANDOM")) data.set("DV1", dv1_[count]);
+  if (frame::random_dv_on(at(places_.random_dv_switch))) at(places_.dv1) = dv1_[count];
 
-  frame::run_builtin_pid(pid, data);
+  pid.run(data);
 
-  data.merge(plant.run(data, v_dict));
-  data.merge(plant_open.run(data, v_dict));
-  data.merge(plant_pid.run(data, v_dict));
+  plant.run_at(data, places_.plant, v);
+  plant_open.run_at(data, places_.plant_open, v);
+  plant_pid.run_at(data, places_.plant_pid, v);
 
-  CV1std_10min.append(data.at("CV1").to_double());
-  data.set("CV1std_10min", CV1std_10min.population_std());
-  OPEN_CV1std_10min.append(data.at("OPEN_CV1").to_double());
-  data.set("OPEN_CV1std_10min", OPEN_CV1std_10min.population_std());
-  PID_CV1std_10min.append(data.at("PID_CV1").to_double());
-  data.set("PID_CV1std_10min", PID_CV1std_10min.population_std());
+  CV1std_10min.append(at(places_.cv1).to_double());
+  at(places_.cv1_std) = CV1std_10min.population_std();
+  OPEN_CV1std_10min.append(at(places_.open_cv1).to_double());
+  at(places_.open_cv1_std) = OPEN_CV1std_10min.population_std();
+  PID_CV1std_10min.append(at(places_.pid_cv1).to_double());
+  at(places_.pid_cv1_std) = PID_CV1std_10min.population_std();
 
-  data.set("RunCount", get_task_count());
+  at(places_.run_count) = get_task_count();
 }
 
 }  // namespace varnok::siso

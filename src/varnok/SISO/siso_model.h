@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "corvex/mimo_sim.h"
-#include "corvex/pid.h"
 #include "varnok/frame/plant_simulation.h"
 #include "varnok/frame/stats_window.h"
+#include "varnok/frame/task_helpers.h"
 
 namespace varnok::siso {
 
@@ -37,12 +37,20 @@ class SISOSim final : public frame::PlantSimulation {
   corvex::MIMOSim plant_open;
   corvex::MIMOSim plant;
   corvex::MIMOSim plant_pid;
-  corvex::PID pid;
+  frame::BuiltinPid pid;
   std::vector<double> v1_;   // measurement noise, mean 0, standard deviation 1
   std::vector<double> dv1_;  // random DV1 walk around its initial value
   frame::StatsWindow CV1std_10min;
   frame::StatsWindow OPEN_CV1std_10min;
   frame::StatsWindow PID_CV1std_10min;
+
+  // Places in the live map, found once: step() looks no tag up by name.
+  struct Places {
+    corvex::MIMOSim::Places plant_open, plant, plant_pid;
+    std::size_t noise_switch, random_dv_switch, dv1, run_count;
+    std::size_t cv1, open_cv1, pid_cv1, cv1_std, open_cv1_std, pid_cv1_std;
+  };
+  Places places_;
 };
 
 }  // namespace varnok::siso

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,27 @@ class MIMOSim {
   // was) and returns every CV, in description order, as a double plus
   // v_Value_Dict's value for that CV when present.
   ValueMap run(const ValueMap& u_Value_Dict, const ValueMap& v_Value_Dict = {});
+
+  // The same period without tag names: u holds the inputs in input_tags()
+  // order, y receives the outputs in output_tags() order, each plus v[k]
+  // when v is not empty. Throws std::invalid_argument when a size differs.
+  void run(std::span<const double> u, std::span<double> y, std::span<const double> v = {});
+
+  // Where a map keeps this plant's inputs and outputs. A tag keeps its place
+  // in a map, so for a simulation's live map they are found once.
+  struct Places {
+    std::vector<std::size_t> inputs;   // input_tags() order
+    std::vector<std::size_t> outputs;  // output_tags() order
+  };
+  // Throws MissingKey for a tag absent from data.
+  Places places_in(const ValueMap& data) const;
+
+  // One period on a map with the layout places were found in: reads the
+  // inputs at their places and writes the outputs (doubles, plus v[k] when
+  // v is not empty) at theirs, as merging run()'s result into it would.
+  // Throws std::invalid_argument for places of another plant or noise of
+  // another size, std::out_of_range for a place past the map's end.
+  void run_at(ValueMap& data, const Places& places, std::span<const double> v = {});
 
   const std::vector<std::string>& output_tags() const noexcept;
   const std::vector<std::string>& input_tags() const noexcept;

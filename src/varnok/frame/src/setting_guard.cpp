@@ -29,8 +29,8 @@ auto& entry(Map& data, const std::string& tag, std::size_t& slot) {
 
 }  // namespace
 
-SettingGuard::SettingGuard(SettingRules rules, const corvex::ValueMap& initial)
-    : rules_(std::move(rules)), states_(rules_.size()) {
+SettingGuard::SettingGuard(SettingRules rules, const corvex::ValueMap& initial, Maps maps)
+    : rules_(std::move(rules)), states_(rules_.size()), fixed_places_(maps == Maps::kInitial) {
   const auto fail = [](const std::string& tag, const std::string& what) {
     return std::invalid_argument("setting \"" + tag + "\": " + what);
   };
@@ -45,6 +45,10 @@ SettingGuard::SettingGuard(SettingRules rules, const corvex::ValueMap& initial)
       throw fail(rule.tag, "initial value " + corvex::to_text(*value) + " refused: " + std::string(why));
     }
     states_[i].in_force = *value;
+    states_[i].kind = rule.kind;
+    states_[i].slot = initial.index_of(rule.tag);
+    places_needed_ = std::max(places_needed_, states_[i].slot + 1);
+    if (rule.kind == SettingKind::kLowLimit) low_limits_.push_back(i);
   }
   for (std::size_t i = 0; i < rules_.size(); ++i) {
     const SettingRule& rule = rules_[i];
@@ -68,42 +72,64 @@ SettingGuard::SettingGuard(SettingRules rules, const corvex::ValueMap& initial)
   }
 }
 
+// The initial map's places were checked against its size first.
+inline corvex::Value& SettingGuard::value_in(corvex::ValueMap& data, std::size_t i) {
+  if (fixed_places_) return data.begin()[static_cast<std::ptrdiff_t>(states_[i].slot)].second;
+  return entry(data, rules_[i].tag, states_[i].slot);
+}
+
+inline const corvex::Value& SettingGuard::value_in(const corvex::ValueMap& data, std::size_t i) {
+  if (fixed_places_) return data.begin()[static_cast<std::ptrdiff_t>(states_[i].slot)].second;
+  return entry(data, rules_[i].tag, states_[i].slot);
+}
+
+inline void SettingGuard::check_size(const corvex::ValueMap& data) const {
+  if (fixed_places_ && data.size() < places_needed_)
+    throw std::logic_error("SettingGuard: the map holds " + std::to_string(data.size()) +
+                           " tags, fewer than the initial one");
+}
+
+// Both run for every setting every period: the loops keep what they use in
+// locals, which the calls inside cannot be taken to change.
 void SettingGuard::admit(corvex::ValueMap& data, std::int64_t period) {
-  for (std::size_t i = 0; i < rules_.size(); ++i) {
-    states_[i].refused = false;
-    corvex::Value& value = value_in(data, i);
-    if (value.same_as(states_[i].in_force)) continue;
-    if (const auto why = refusal(rules_[i].kind, value.to_double()); !why.empty())
-      refuse(i, value, period, why);
+  check_size(data);
+  const std::size_t n = states_.size();
+  State* const states = states_.data();
+  const auto items = data.begin();
+  const bool fixed = fixed_places_;
+  for (std::size_t i = 0; i < n; ++i) {
+    State& state = states[i];
+    state.was_refusing = state.refusing;
+    state.refusing = false;
+    corvex::Value& value = fixed ? items[static_cast<std::ptrdiff_t>(state.slot)].second
+                                 : entry(data, rules_[i].tag, state.slot);
+    // Usable stands; so does a value unchanged from the one in force.
+    if (usable(state.kind, value.to_double()) || value.same_as(state.in_force)) continue;
+    refuse(i, value, period, refusal(state.kind, value.to_double()));
   }
   // After the single checks, so a pair is judged on values that can stand.
-  for (std::size_t i = 0; i < rules_.size(); ++i) {
-    if (rules_[i].kind == SettingKind::kLowLimit) check_pair(i, data, period);
-  }
-  for (State& state : states_) state.refusing = state.refused;
+  for (const std::size_t low : low_limits_) check_pair(low, data, period);
 }
 
 void SettingGuard::note(const corvex::ValueMap& data) {
-  for (std::size_t i = 0; i < rules_.size(); ++i) states_[i].in_force = value_in(data, i);
-}
-
-corvex::Value& SettingGuard::value_in(corvex::ValueMap& data, std::size_t i) {
-  return entry(data, rules_[i].tag, states_[i].slot);
-}
-
-const corvex::Value& SettingGuard::value_in(const corvex::ValueMap& data, std::size_t i) {
-  return entry(data, rules_[i].tag, states_[i].slot);
+  check_size(data);
+  if (!fixed_places_) {
+    for (std::size_t i = 0; i < states_.size(); ++i) states_[i].in_force = value_in(data, i);
+    return;
+  }
+  const auto items = data.begin();
+  for (State& state : states_) state.in_force = items[static_cast<std::ptrdiff_t>(state.slot)].second;
 }
 
 void SettingGuard::refuse(std::size_t i, corvex::Value& value, std::int64_t period, std::string_view why) {
   State& state = states_[i];
-  if (!state.refusing) {
+  if (!state.was_refusing) {
     corvex::report(rules_[i].tag + " = " + corvex::to_text(value) + " refused in period " +
                    std::to_string(period) + ": " + std::string(why) + "; " + corvex::to_text(state.in_force) +
                    " stays in force");
   }
   value = state.in_force;
-  state.refused = true;
+  state.refusing = true;
 }
 
 void SettingGuard::check_pair(std::size_t low, corvex::ValueMap& data, std::int64_t period) {

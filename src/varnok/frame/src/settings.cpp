@@ -23,11 +23,10 @@ std::string_view refusal(SettingKind kind, double value) {
   static const std::string too_large = "magnitude above " + corvex::to_text(kMaxSettingMagnitude);
   static const std::string too_small =
       "positive but below " + corvex::to_text(kMinPositiveDivisor) + ", so its action would overflow";
+  if (usable(kind, value)) return {};
   if (!std::isfinite(value)) return "not a finite number";
-  if (kind == SettingKind::kFinite) return {};
   if (std::abs(value) > kMaxSettingMagnitude) return too_large;
-  if (kind == SettingKind::kDivisor && value > 0.0 && value < kMinPositiveDivisor) return too_small;
-  return {};
+  return too_small;
 }
 
 SettingRules values(std::initializer_list<std::string_view> tags) {

@@ -14,38 +14,40 @@ constexpr double kMaxOffsetRatio = 64.0;
 
 }  // namespace
 
-void StatsWindow::Sum::add(double x) {
-  const double t = total + x;
-  error += std::abs(total) >= std::abs(x) ? (total - t) + x : (x - t) + total;
-  total = t;
-}
-
 StatsWindow::StatsWindow(std::size_t capacity) : buffer_(capacity) {
   if (capacity == 0) throw std::invalid_argument("StatsWindow: capacity must be at least 1");
 }
 
 void StatsWindow::append(double value) {
-  const bool full = size_ == buffer_.size();
-  const double last = size_ > 0 ? buffer_[(next_ + buffer_.size() - 1) % buffer_.size()] : value;
+  const std::size_t capacity = buffer_.size();
+  const bool full = size_ == capacity;
+  // The sums in locals until the end: a store into the buffer could
+  // otherwise be taken to change them.
+  Sum deviations = deviations_;
+  Sum squares = squares_;
   if (full) {
     const double old = buffer_[next_] - reference_;
-    deviations_.add(-old);
-    squares_.add(-old * old);
+    deviations.add(-old);
+    squares.add(-old * old);
   }
-  buffer_[next_] = value;
-  next_ = (next_ + 1) % buffer_.size();
-  if (!full) ++size_;
-  equal_run_ = value == last ? equal_run_ + 1 : 1;
-
   const double d = value - reference_;
-  deviations_.add(d);
-  squares_.add(d * d);
-  if (++since_rebuild_ >= buffer_.size() || !std::isfinite(d)) {
+  deviations.add(d);
+  squares.add(d * d);
+  deviations_ = deviations;
+  squares_ = squares;
+
+  equal_run_ = size_ > 0 && value != last_ ? 1 : equal_run_ + 1;
+  last_ = value;
+  buffer_[next_] = value;
+  next_ = next_ + 1 == capacity ? 0 : next_ + 1;
+  if (!full) count_ = static_cast<double>(++size_);
+
+  double m = 0.0;
+  variance_ = variance(m);
+  if (++since_rebuild_ >= capacity || !std::isfinite(d) || m * m > kMaxOffsetRatio * variance_) {
     rebuild();
-    return;
+    variance_ = variance(m);
   }
-  const double m = mean_offset();
-  if (m * m > kMaxOffsetRatio * variance()) rebuild();
 }
 
 // Two passes over the values: K becomes their mean, the sums the exact
@@ -54,7 +56,7 @@ void StatsWindow::rebuild() {
   since_rebuild_ = 0;
   double sum = 0.0;
   for (std::size_t i = 0; i < size_; ++i) sum += buffer_[i];
-  reference_ = sum / static_cast<double>(size_);
+  reference_ = sum / count_;
   deviations_ = {};
   squares_ = {};
   for (std::size_t i = 0; i < size_; ++i) {
@@ -62,20 +64,6 @@ void StatsWindow::rebuild() {
     deviations_.add(d);
     squares_.add(d * d);
   }
-}
-
-double StatsWindow::mean_offset() const {
-  return deviations_.value() / static_cast<double>(size_);
-}
-
-double StatsWindow::variance() const {
-  const double m = mean_offset();
-  return std::max(0.0, squares_.value() / static_cast<double>(size_) - m * m);
-}
-
-double StatsWindow::population_std() const {
-  if (size_ == 0 || equal_run_ >= size_) return 0.0;
-  return std::sqrt(variance());
 }
 
 }  // namespace varnok::frame

@@ -2,13 +2,12 @@
 
 namespace varnok::frame {
 
-corvex::Value noise_level(const corvex::ValueMap& data, std::string_view switch_tag) {
-  const corvex::Value& level = data.at(switch_tag);
-  return level.to_double() > 0.0 ? level : corvex::Value(0);
+corvex::Value noise_level(const corvex::Value& noise_switch) {
+  return noise_switch.to_double() > 0.0 ? noise_switch : corvex::Value(0);
 }
 
-bool random_dv_on(const corvex::ValueMap& data, std::string_view switch_tag) {
-  return data.at(switch_tag).to_double() > 0.5;
+bool random_dv_on(const corvex::Value& random_dv_switch) {
+  return random_dv_switch.to_double() > 0.5;
 }
 
 namespace {
@@ -25,12 +24,24 @@ constexpr const char* kOutput = "PID_MV1";
 
 }  // namespace
 
-void run_builtin_pid(corvex::PID& pid, corvex::ValueMap& data) {
-  pid.setPIDParam(data.at(kGain).to_double(), data.at(kIntegralTime).to_double(),
-                  data.at(kDerivativeTime).to_double(), data.at(kFilterFactor).to_double());
-  pid.setOPHighLowLimit(data.at(kHighLimit).to_double(), data.at(kLowLimit).to_double());
-  data.set(kOutput, pid.run(1, data.at(kSetpoint).to_double(), data.at(kMeasurement).to_double(),
-                            data.at(kOutput).to_double()));
+BuiltinPid::BuiltinPid(double sampling_time, const corvex::ValueMap& data)
+    : pid_(sampling_time),
+      gain_(data.index_of(kGain)),
+      integral_time_(data.index_of(kIntegralTime)),
+      derivative_time_(data.index_of(kDerivativeTime)),
+      filter_factor_(data.index_of(kFilterFactor)),
+      high_limit_(data.index_of(kHighLimit)),
+      low_limit_(data.index_of(kLowLimit)),
+      setpoint_(data.index_of(kSetpoint)),
+      measurement_(data.index_of(kMeasurement)),
+      output_(data.index_of(kOutput)) {}
+
+void BuiltinPid::run(corvex::ValueMap& data) {
+  const auto value = [&](std::size_t place) { return data.value_at(place).to_double(); };
+  pid_.setPIDParam(value(gain_), value(integral_time_), value(derivative_time_), value(filter_factor_));
+  pid_.setOPHighLowLimit(value(high_limit_), value(low_limit_));
+  const double output = pid_.run(1, value(setpoint_), value(measurement_), value(output_));
+  data.value_at(output_) = output;
 }
 
 SettingRules builtin_pid_settings() {

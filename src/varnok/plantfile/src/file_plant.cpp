@@ -26,11 +26,6 @@ std::string open_tag(std::string_view tag) {
   return kOpenPrefix + std::string(tag);
 }
 
-std::size_t slot_of(const ValueMap& map, std::string_view tag) {
-  const auto it = std::find_if(map.begin(), map.end(), [&](const auto& entry) { return entry.first == tag; });
-  return static_cast<std::size_t>(it - map.begin());
-}
-
 corvex::PlantDescription open_copy(const PlantFile& plant) {
   corvex::PlantDescription original = plant_description(plant);
   corvex::PlantDescription copy;
@@ -165,31 +160,34 @@ FilePlant::FilePlant(const PlantFile& plant)
     : PlantSimulation(initial_tags(plant), setting_rules(plant), {.sampling_time = plant.period_seconds()}),
       switches_(plant.has_noise() || plant.has_random_walks()),
       plant_(plant_description(plant), get_data(), plant.sampling_time) {
-  if (plant.open_loop_copy) open_.emplace_back(open_copy(plant), get_data(), plant.sampling_time);
+  const ValueMap& data = get_data();
+  if (plant.open_loop_copy) open_.emplace_back(open_copy(plant), data, plant.sampling_time);
+  plant_places_ = plant_.places_in(data);
+  for (const auto& copy : open_) open_places_.push_back(copy.places_in(data));
   for (const auto& loop : plant.controllers) {
-    std::vector<std::string> tags;
-    for (auto& [tag, value] : controller_tags(loop)) tags.push_back(std::move(tag));
-    loops_.push_back(
-        {corvex::PID(plant.sampling_time), loop.n, std::move(tags), loop.measurement, loop.output});
+    std::vector<std::size_t> tags;
+    for (const auto& [tag, value] : controller_tags(loop)) tags.push_back(data.index_of(tag));
+    loops_.push_back({corvex::PID(plant.sampling_time), loop.n, std::move(tags),
+                      data.index_of(loop.measurement), data.index_of(loop.output)});
   }
   info_ = describe(plant);
-
-  for (const auto& output : plant.outputs) {
-    noise_.set(output.tag, 0.0);
-    if (plant.open_loop_copy) noise_.set(open_tag(output.tag), 0.0);
+  if (switches_) {
+    noise_switch_ = data.index_of(kNoiseSwitch);
+    walk_switch_ = data.index_of(kRandomWalkSwitch);
   }
+  run_count_ = data.index_of("RunCount");
+  noise_.assign(plant.outputs.size(), 0.0);
 
   // One generator, blocks in file order: the noisy outputs, then the walks.
   frame::NormalGenerator gen(kSeed);
   constexpr std::array noise_num{1.0, -0.5, 0.3};
   constexpr std::array noise_den{1.0, -1.94, 0.9405};
-  for (const auto& output : plant.outputs) {
+  for (std::size_t i = 0; i < plant.outputs.size(); ++i) {
+    const Output& output = plant.outputs[i];
     if (!output.noise) continue;
-    Noisy noisy{slot_of(noise_, output.tag), static_cast<std::size_t>(-1),
-                frame::coloured_noise(gen, kSequenceLength, noise_num, noise_den)};
+    Noisy noisy{i, frame::coloured_noise(gen, kSequenceLength, noise_num, noise_den)};
     frame::standardise(noisy.sequence);
     for (double& x : noisy.sequence) x *= output.noise->std;
-    if (plant.open_loop_copy) noisy.open_slot = slot_of(noise_, open_tag(output.tag));
     noisy_.push_back(std::move(noisy));
   }
   constexpr std::array walk_num{1.0, 0.7, -0.1};
@@ -198,7 +196,8 @@ FilePlant::FilePlant(const PlantFile& plant)
   constexpr double fast_weight = 10.0;
   for (const auto& input : plant.inputs) {
     if (!input.random_walk) continue;
-    Walk walk{input.tag, frame::random_walk(gen, kSequenceLength, walk_num, slow_den, fast_den, fast_weight)};
+    Walk walk{data.index_of(input.tag),
+              frame::random_walk(gen, kSequenceLength, walk_num, slow_den, fast_den, fast_weight)};
     frame::remove_mean(walk.sequence);
     frame::scale_about(walk.sequence, input.random_walk->amplitude, input.initial);
     walks_.push_back(std::move(walk));
@@ -209,30 +208,26 @@ void FilePlant::step() {
   ValueMap& data = get_data();
   const std::size_t k = frame::wrap_index(get_task_count(), kSequenceLength);
   if (switches_) {
-    const double level = frame::noise_level(data, kNoiseSwitch).to_double();
-    const auto slots = noise_.begin();
-    for (const auto& noisy : noisy_) {
-      const double sample = level * noisy.sequence[k];
-      slots[noisy.slot].second = sample;
-      if (noisy.open_slot != static_cast<std::size_t>(-1)) slots[noisy.open_slot].second = sample;
-    }
-    if (frame::random_dv_on(data, kRandomWalkSwitch)) {
-      for (const auto& walk : walks_) data.set(walk.tag, walk.sequence[k]);
+    const double level = frame::noise_level(at(noise_switch_)).to_double();
+    for (const auto& noisy : noisy_) noise_[noisy.output] = level * noisy.sequence[k];
+    if (frame::random_dv_on(at(walk_switch_))) {
+      for (const auto& walk : walks_) at(walk.place) = walk.sequence[k];
     }
   }
   // Each loop moves its input from the previous period's measurement, as
   // a real controller would before the plant responds.
   for (auto& loop : loops_) {
-    const auto value = [&](Tunable which) { return data.at(loop.tags[which]).to_double(); };
+    const auto value = [&](Tunable which) { return at(loop.tags[which]).to_double(); };
     loop.pid.setPIDParam(value(kGain), value(kIntegralTime), value(kDerivativeTime), loop.n);
     loop.pid.setOPHighLowLimit(value(kHighLimit), value(kLowLimit));
     const int mode = value(kMode) > 0.5 ? 1 : 0;
-    data.set(loop.output, loop.pid.run(mode, value(kSetpoint), data.at(loop.measurement).to_double(),
-                                       data.at(loop.output).to_double()));
+    const double output =
+        loop.pid.run(mode, value(kSetpoint), at(loop.measurement).to_double(), at(loop.output).to_double());
+    at(loop.output) = output;
   }
-  data.merge(plant_.run(data, noise_));
-  for (auto& copy : open_) data.merge(copy.run(data, noise_));
-  data.set("RunCount", get_task_count());
+  plant_.run_at(data, plant_places_, noise_);
+  for (std::size_t i = 0; i < open_.size(); ++i) open_[i].run_at(data, open_places_[i], noise_);
+  at(run_count_) = get_task_count();
 }
 
 std::shared_ptr<FilePlant> build_file_plant(const PlantFile& plant) {

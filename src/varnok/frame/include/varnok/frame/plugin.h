@@ -16,7 +16,9 @@
 
 namespace varnok::frame {
 
-inline constexpr std::uint32_t kPluginAbiVersion = 1;
+// Raised whenever a class a plug-in derives from or links against changes
+// its layout: 2 since plants find their tags by place.
+inline constexpr std::uint32_t kPluginAbiVersion = 2;
 inline constexpr const char* kPluginEntryName = "varnok_plugin_info";
 
 // What a module hands out by name: a simulation, or a ready-made task.

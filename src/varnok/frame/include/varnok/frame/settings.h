@@ -6,6 +6,7 @@
 // Tags the plant overwrites every period before reading them are not
 // settings.
 
+#include <cmath>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -51,8 +52,16 @@ struct SettingRule {
 
 using SettingRules = std::vector<SettingRule>;
 
-// Why `value` cannot be a setting of this kind; empty when it can. The
-// order of a limit pair is the guard's to check.
+// Whether `value` can be a setting of this kind. The order of a limit pair
+// is the guard's to check. Inline: every setting is checked every period.
+inline bool usable(SettingKind kind, double value) {
+  if (!std::isfinite(value)) return false;
+  if (kind == SettingKind::kFinite) return true;
+  if (std::abs(value) > kMaxSettingMagnitude) return false;
+  return !(kind == SettingKind::kDivisor && value > 0.0 && value < kMinPositiveDivisor);
+}
+
+// Why `value` cannot be a setting of this kind; empty when it can.
 std::string_view refusal(SettingKind kind, double value);
 
 // Table builders, each keeping the order given.

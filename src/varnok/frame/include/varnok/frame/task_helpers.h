@@ -1,7 +1,7 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 #include "corvex/pid.h"
 #include "corvex/value.h"
@@ -10,18 +10,30 @@
 namespace varnok::frame {
 
 // The noise switch's value when it is above 0, else integer 0.
-corvex::Value noise_level(const corvex::ValueMap& data, std::string_view switch_tag);
+corvex::Value noise_level(const corvex::Value& noise_switch);
 
 // True when the random-DV switch is strictly above 0.5.
-bool random_dv_on(const corvex::ValueMap& data, std::string_view switch_tag);
+bool random_dv_on(const corvex::Value& random_dv_switch);
 
-// The training plants' built-in PID step: tuning from PID_KP, PID_TI,
-// PID_TD, PID_N and limits from MV1_HI, MV1_LO, reloaded every period; the
-// new output, from SP1 and PID_CV1 of the previous period on top of PID_MV1,
-// is written to PID_MV1.
-void run_builtin_pid(corvex::PID& pid, corvex::ValueMap& data);
+// The training plants' built-in PID: tuning from PID_KP, PID_TI, PID_TD,
+// PID_N and limits from MV1_HI, MV1_LO, reloaded every period; the new
+// output, from SP1 and PID_CV1 of the previous period on top of PID_MV1, is
+// written to PID_MV1.
+class BuiltinPid {
+ public:
+  // Finds its tags in the simulation's live map (MissingKey when one is absent).
+  BuiltinPid(double sampling_time, const corvex::ValueMap& data);
+  // One step on that map.
+  void run(corvex::ValueMap& data);
 
-// What run_builtin_pid reads besides PID_MV1 (an input of the PID copy):
+ private:
+  corvex::PID pid_;
+  // The tags' places in the live map.
+  std::size_t gain_, integral_time_, derivative_time_, filter_factor_;
+  std::size_t high_limit_, low_limit_, setpoint_, measurement_, output_;
+};
+
+// What BuiltinPid reads besides PID_MV1 (an input of the PID copy):
 // SP1, PID_CV1, the tuning and the output limits.
 SettingRules builtin_pid_settings();
 

@@ -43,33 +43,36 @@ class FilePlant final : public frame::PlantSimulation {
  private:
   void step() override;
 
+  // Tags are reached by their places in the live map, found at start.
   struct Noisy {
-    std::size_t slot;       // this output's entry in noise_
-    std::size_t open_slot;  // its copy's, or npos
+    std::size_t output;  // in the file's (and MIMOSim's) output order
     std::vector<double> sequence;
   };
   struct Loop {
     corvex::PID pid;
     double n;
     // The controller's tags, in kControllerTunables order.
-    std::vector<std::string> tags;
-    std::string measurement;
-    std::string output;
+    std::vector<std::size_t> tags;
+    std::size_t measurement;
+    std::size_t output;
   };
   struct Walk {
-    std::string tag;
+    std::size_t place;
     std::vector<double> sequence;
   };
 
   bool switches_ = false;
   corvex::MIMOSim plant_;
   std::vector<corvex::MIMOSim> open_;  // the open-loop copy, when asked for
+  corvex::MIMOSim::Places plant_places_;
+  std::vector<corvex::MIMOSim::Places> open_places_;
   std::vector<Noisy> noisy_;
   std::vector<Walk> walks_;
   std::vector<Loop> loops_;
   corvex::TagInfoList info_;
-  // Every output and copy -> this period's noise; keys fixed at start.
-  corvex::ValueMap noise_;
+  std::size_t noise_switch_ = 0, walk_switch_ = 0, run_count_ = 0;
+  // This period's noise of every output, the same for its copy.
+  std::vector<double> noise_;
 };
 
 // The plant of a file read by read_plant_file. The reader refuses what
