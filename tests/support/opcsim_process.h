@@ -45,6 +45,8 @@ inline bool port_open(int port) {
 class OpcsimProcess {
  public:
   OpcsimProcess() : opcua_port_(free_port()), gateway_port_(free_port()) {
+    // The kernel may hand out the same free port twice in a row.
+    while (gateway_port_ == opcua_port_) gateway_port_ = free_port();
     state_dir_ = std::filesystem::temp_directory_path() / ("varnok-opcsim-test-" + std::to_string(getpid()));
     start();
   }
