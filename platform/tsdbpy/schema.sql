@@ -25,12 +25,130 @@ CREATE TABLE IF NOT EXISTS tags (
   created_at     timestamptz NOT NULL DEFAULT now()
 );
 
+-- A database made before tsdata was partitioned keeps its table aside here;
+-- its rows move into the partitioned one at the end of this script, in the
+-- same transaction.
+DO $$
+BEGIN
+  IF (SELECT relkind FROM pg_class WHERE oid = to_regclass('tsdata')) = 'r' THEN
+    ALTER TABLE tsdata RENAME TO tsdata_unpartitioned;
+    ALTER INDEX IF EXISTS tsdata_tag_ts_idx RENAME TO tsdata_unpartitioned_tag_ts_idx;
+  END IF;
+END $$;
+
 -- ts is the time the writer gave (when the value was read), or the server's
 -- clock when the value arrived: every value of such a write shares the time
 -- stamp of its transaction.
+--
+-- One partition per UTC day (tsdata_YYYYMMDD), so that old days go as whole
+-- tables; values of a day without its partition wait in tsdata_default
+-- until tsdata_add_day makes it. A per-row foreign key would cost two thirds
+-- of an insert: writers call tsdata_check_tags once per batch instead, and
+-- deleting a tag deletes its values through a trigger.
 CREATE TABLE IF NOT EXISTS tsdata (
-  tag_id integer NOT NULL REFERENCES tags (tag_id) ON DELETE CASCADE,
+  tag_id integer NOT NULL,
   ts     timestamptz NOT NULL DEFAULT now(),
   value  double precision NOT NULL
-);
+) PARTITION BY RANGE (ts);
+CREATE TABLE IF NOT EXISTS tsdata_default PARTITION OF tsdata DEFAULT;
 CREATE INDEX IF NOT EXISTS tsdata_tag_ts_idx ON tsdata (tag_id, ts);
+
+-- Fails, naming one, unless every id is a tag's. A writer's tsdata lock
+-- conflicts with the one tags_delete_values takes, so a tag cannot go
+-- between this check and the writer's commit.
+CREATE OR REPLACE FUNCTION tsdata_check_tags(ids int4[]) RETURNS boolean
+LANGUAGE plpgsql AS $$
+DECLARE
+  missing integer;
+BEGIN
+  SELECT min(i) INTO missing FROM unnest(ids) AS i WHERE NOT EXISTS (SELECT 1 FROM tags t WHERE t.tag_id = i);
+  IF missing IS NOT NULL THEN
+    RAISE foreign_key_violation USING
+      MESSAGE = format('no tag has id %s: values are stored only for registered tags', missing);
+  END IF;
+  RETURN true;
+END $$;
+
+-- Waits for writers in progress, keeps new ones out until the deleting
+-- transaction ends, and takes the tag's values with it.
+CREATE OR REPLACE FUNCTION tags_delete_values() RETURNS trigger
+LANGUAGE plpgsql AS $$
+BEGIN
+  LOCK TABLE tsdata IN SHARE MODE;
+  DELETE FROM tsdata WHERE tag_id = OLD.tag_id;
+  RETURN OLD;
+END $$;
+DROP TRIGGER IF EXISTS tags_delete_values ON tags;
+CREATE TRIGGER tags_delete_values AFTER DELETE ON tags
+  FOR EACH ROW EXECUTE FUNCTION tags_delete_values();
+
+-- Makes the partition of one UTC day unless it exists, moving that day's
+-- values out of tsdata_default into it. True when it was made. The lock
+-- lets writers on several connections do this at once.
+CREATE OR REPLACE FUNCTION tsdata_add_day(day date) RETURNS boolean
+LANGUAGE plpgsql AS $$
+DECLARE
+  name text := 'tsdata_' || to_char(day, 'YYYYMMDD');
+  lo timestamptz := day::timestamp AT TIME ZONE 'UTC';
+  hi timestamptz := (day + 1)::timestamp AT TIME ZONE 'UTC';
+BEGIN
+  PERFORM pg_advisory_xact_lock(hashtext('tsdata partitions'));
+  IF to_regclass(name) IS NOT NULL THEN
+    RETURN false;
+  END IF;
+  EXECUTE format('CREATE TABLE %I (LIKE tsdata INCLUDING DEFAULTS,'
+                 ' CHECK (ts IS NOT NULL AND ts >= %L AND ts < %L))', name, lo, hi);
+  EXECUTE format('WITH moved AS (DELETE FROM tsdata_default WHERE ts >= $1 AND ts < $2'
+                 ' RETURNING tag_id, ts, value) INSERT INTO %I SELECT * FROM moved', name) USING lo, hi;
+  EXECUTE format('ALTER TABLE tsdata ATTACH PARTITION %I FOR VALUES FROM (%L) TO (%L)', name, lo, hi);
+  RETURN true;
+END $$;
+
+-- Upkeep, run by writers now and then: makes the partitions of the UTC day
+-- of at_time and of days_ahead days after it; with keep_days, drops the day
+-- partitions that end keep_days days or more before the day of at_time begins,
+-- and deletes values that old from tsdata_default.
+CREATE OR REPLACE FUNCTION tsdata_upkeep(at_time timestamptz, days_ahead integer, keep_days integer,
+                                         OUT created integer, OUT dropped integer)
+LANGUAGE plpgsql AS $$
+DECLARE
+  today date := (at_time AT TIME ZONE 'UTC')::date;
+  cutoff date;
+  part record;
+BEGIN
+  PERFORM pg_advisory_xact_lock(hashtext('tsdata partitions'));
+  created := 0;
+  dropped := 0;
+  FOR d IN 0 .. days_ahead LOOP
+    IF tsdata_add_day(today + d) THEN
+      created := created + 1;
+    END IF;
+  END LOOP;
+  IF keep_days IS NULL THEN
+    RETURN;
+  END IF;
+  cutoff := today - keep_days;
+  FOR part IN
+    SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid
+    WHERE i.inhparent = 'tsdata'::regclass AND c.relname ~ '^tsdata_[0-9]{8}$'
+      AND to_date(substr(c.relname, 8), 'YYYYMMDD') + 1 <= cutoff
+    ORDER BY c.relname
+  LOOP
+    EXECUTE format('DROP TABLE %I', part.relname);
+    dropped := dropped + 1;
+  END LOOP;
+  DELETE FROM tsdata_default WHERE ts < cutoff::timestamp AT TIME ZONE 'UTC';
+END $$;
+
+DO $$
+BEGIN
+  IF to_regclass('tsdata_unpartitioned') IS NOT NULL THEN
+    PERFORM tsdata_add_day(d)
+      FROM (SELECT DISTINCT (ts AT TIME ZONE 'UTC')::date AS d FROM tsdata_unpartitioned) AS days;
+    INSERT INTO tsdata (tag_id, ts, value) SELECT tag_id, ts, value FROM tsdata_unpartitioned;
+    DROP TABLE tsdata_unpartitioned;
+  END IF;
+END $$;
+
+-- What a connection checks to know the schema is this one.
+COMMENT ON TABLE tsdata IS 'tsdbpy schema 2: partitioned by day';

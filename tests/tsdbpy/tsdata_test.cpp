@@ -117,7 +117,7 @@ TEST_F(Tsdata, UnknownTagIdFailsTheWholeBatchAndTheConnectionLivesOn) {
   const std::vector<double> values = {1, 2, 3};
   const auto result = write_tsdata(conn_, with_unknown, values);
   EXPECT_FALSE(result.ok);
-  EXPECT_THAT(result.error, HasSubstr("foreign key"));
+  EXPECT_THAT(result.error, HasSubstr("no tag has id 999999"));
   EXPECT_EQ(rows(), "0");
   EXPECT_TRUE(conn_);
   EXPECT_TRUE(write_tsdata(conn_, ids, std::vector<double>{1, 2}).ok);

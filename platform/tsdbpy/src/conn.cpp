@@ -28,10 +28,19 @@ constexpr auto kDefaultStatementTimeout = 10s;
 // (any fixed key; "tsdbpy" in ASCII).
 constexpr std::int64_t kSchemaLockKey = 0x747364627079;
 
-// The relations schema.sql creates; the schema is applied when one is missing.
-constexpr const char* kSchemaPresentSql =
-    "SELECT to_regclass('sources') IS NOT NULL AND to_regclass('tags') IS NOT NULL"
-    " AND to_regclass('tsdata') IS NOT NULL AND to_regclass('tsdata_tag_ts_idx') IS NOT NULL";
+// Whether the schema is schema.sql's as it is now (every relation there and
+// tsdata marked with this version), and whether tsdata is still the
+// unpartitioned table of before, whose rows the schema then moves.
+constexpr const char* kSchemaStateSql =
+    "SELECT coalesce(obj_description(to_regclass('tsdata'), 'pg_class') = 'tsdbpy schema 2: partitioned by "
+    "day',"
+    " false) AND to_regclass('sources') IS NOT NULL AND to_regclass('tags') IS NOT NULL"
+    " AND to_regclass('tsdata_default') IS NOT NULL AND to_regclass('tsdata_tag_ts_idx') IS NOT NULL,"
+    " coalesce((SELECT relkind = 'r' FROM pg_class WHERE oid = to_regclass('tsdata')), false)";
+
+// Moving the rows of an unpartitioned tsdata takes as long as they are many;
+// the bound is there only so that a dead server is noticed.
+constexpr auto kMigrationTimeout = std::chrono::hours(12);
 
 bool equals_nocase(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -158,16 +167,26 @@ void finish_connect(PGconn* pg, std::chrono::milliseconds timeout, Clock::time_p
   }
 }
 
-// Creates the schema when a relation of it is missing. The advisory lock makes
-// a second first connection wait and then find everything in place.
+// Creates or upgrades the schema unless it is current. The advisory lock
+// makes a second first connection wait and then find everything in place.
 void ensure_schema(Connection& conn, Clock::time_point deadline) {
-  auto present = detail::exec(conn, kSchemaPresentSql, {}, deadline);
-  if (std::string_view(PQgetvalue(present.get(), 0, 0)) == "t") return;
+  auto state = detail::exec(conn, kSchemaStateSql, {}, deadline);
+  if (std::string_view(PQgetvalue(state.get(), 0, 0)) == "t") return;
+  const bool moving_rows = std::string_view(PQgetvalue(state.get(), 0, 1)) == "t";
+  if (moving_rows) deadline = std::max(deadline, Clock::now() + kMigrationTimeout);
   detail::exec_script(conn, "BEGIN", deadline);
   try {
     detail::Params key;
     key.int8(kSchemaLockKey);
     detail::exec(conn, "SELECT pg_advisory_xact_lock($1)", key, deadline);
+    // Whoever held the lock may have done it all; running the script again
+    // would take locks that writers' upkeep takes in the other order.
+    state = detail::exec(conn, kSchemaStateSql, {}, deadline);
+    if (std::string_view(PQgetvalue(state.get(), 0, 0)) == "t") {
+      detail::exec_script(conn, "COMMIT", deadline);
+      return;
+    }
+    if (moving_rows) detail::exec_script(conn, "SET LOCAL statement_timeout = 0", deadline);
     const std::string schema(detail::schema_sql());
     detail::exec_script(conn, schema.c_str(), deadline);
     detail::exec_script(conn, "COMMIT", deadline);

@@ -23,8 +23,10 @@ Result write_tsdata(conn::Connection& conn, std::span<const int> tag_ids, std::s
   // One statement whatever the batch size: the arrays travel in binary form
   // and are unpacked by the server.
   static constexpr const char* kSql =
-      "INSERT INTO tsdata (tag_id, ts, value)"
-      " SELECT u.tag_id, now(), u.value FROM unnest($1::int4[], $2::float8[]) AS u (tag_id, value)";
+      "WITH checked AS MATERIALIZED (SELECT tsdata_check_tags($1) AS ok)"
+      " INSERT INTO tsdata (tag_id, ts, value)"
+      " SELECT u.tag_id, now(), u.value FROM checked, unnest($1::int4[], $2::float8[]) AS u (tag_id, value)"
+      " WHERE checked.ok";
   if (tag_ids.size() != values.size()) {
     return Result{false, "write_tsdata needs one value per tag id, got " + std::to_string(tag_ids.size()) +
                              " tag ids and " + std::to_string(values.size()) + " values"};
@@ -54,10 +56,11 @@ Result write_tsdata(conn::Connection& conn, std::span<const TimePoint> ts, std::
   // The pair (tag_id, ts) is looked up in tsdata_tag_ts_idx, so skipping what
   // is there already costs one index probe per value.
   static constexpr const char* kSql =
-      "INSERT INTO tsdata (tag_id, ts, value)"
-      " SELECT u.tag_id, u.ts, u.value FROM unnest($1::timestamptz[], $2::int4[], $3::float8[])"
+      "WITH checked AS MATERIALIZED (SELECT tsdata_check_tags($2) AS ok)"
+      " INSERT INTO tsdata (tag_id, ts, value)"
+      " SELECT u.tag_id, u.ts, u.value FROM checked, unnest($1::timestamptz[], $2::int4[], $3::float8[])"
       " AS u (ts, tag_id, value)"
-      " WHERE NOT EXISTS (SELECT 1 FROM tsdata d WHERE d.tag_id = u.tag_id AND d.ts = u.ts)";
+      " WHERE checked.ok AND NOT EXISTS (SELECT 1 FROM tsdata d WHERE d.tag_id = u.tag_id AND d.ts = u.ts)";
   if (ts.size() != tag_ids.size() || tag_ids.size() != values.size()) {
     return Result{false, "write_tsdata needs one time stamp and one value per tag id, got " +
                              std::to_string(ts.size()) + " time stamps, " + std::to_string(tag_ids.size()) +
@@ -75,6 +78,25 @@ Result write_tsdata(conn::Connection& conn, std::span<const TimePoint> ts, std::
   } catch (const Error& e) {
     return detail::failed(e);
   }
+}
+
+Upkeep upkeep_partitions(conn::Connection& conn, TimePoint now, std::optional<int> keep_days,
+                         int days_ahead) {
+  static constexpr const char* kSql = "SELECT created, dropped FROM tsdata_upkeep($1, $2, $3)";
+  if (days_ahead < 0 || days_ahead > kMaxDays) {
+    throw Error("upkeep_partitions: days_ahead must be 0.." + std::to_string(kMaxDays) + ", got " +
+                std::to_string(days_ahead));
+  }
+  if (keep_days && (*keep_days < 1 || *keep_days > kMaxDays)) {
+    throw Error("upkeep_partitions: keep_days must be 1.." + std::to_string(kMaxDays) + ", got " +
+                std::to_string(*keep_days));
+  }
+  detail::Params params;
+  params.timestamptz(now);
+  params.int4(days_ahead);
+  params.int4(keep_days);
+  const auto res = detail::exec(conn, kSql, params, detail::call_deadline(conn), true);
+  return Upkeep{detail::get_int4(res.get(), 0, 0), detail::get_int4(res.get(), 0, 1)};
 }
 
 std::vector<Sample> read_tsdata(conn::Connection& conn, int tag_id, TimePoint from, TimePoint to) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -23,7 +24,7 @@ struct Sample {
 // time-stamped by the server (every value of one call gets the same time
 // stamp). Doubles are stored bit for bit, NaN and infinities included.
 // All or nothing: ok is false and nothing is stored when the lengths differ
-// (then the database is not contacted), a tag id is unknown, the connection
+// (then the database is not contacted), a tag id is unknown (the error names it), the connection
 // is closed or lost, or the database fails. An empty batch is ok and sends
 // nothing.
 Result write_tsdata(conn::Connection& conn, std::span<const int> tag_ids, std::span<const double> values);
@@ -38,6 +39,27 @@ Result write_tsdata(conn::Connection& conn, std::span<const int> tag_ids, std::s
 // or the database fails; an empty batch is ok and sends nothing.
 Result write_tsdata(conn::Connection& conn, std::span<const TimePoint> ts, std::span<const int> tag_ids,
                     std::span<const double> values);
+
+// What upkeep_partitions did.
+struct Upkeep {
+  int created = 0;  // day partitions made
+  int dropped = 0;  // day partitions dropped
+};
+
+// Bound of days_ahead and keep_days: a hundred years.
+inline constexpr int kMaxDays = 36525;
+
+// tsdata keeps one partition per UTC day; values of a day without one wait
+// in a default partition. Writers call this when they connect and then at
+// least daily: it makes the partitions of the day of `now` and of the
+// `days_ahead` days after it (moving waiting values in), and, with
+// keep_days, drops every day partition that ends keep_days days or more
+// before the day of `now` begins (keep_days 1 keeps yesterday and today)
+// and deletes values as old from the default partition. Safe to call from
+// several connections at once. Throws tsdbpy::Error when a day count is out
+// of 0..kMaxDays (keep_days: 1..kMaxDays) or the database fails.
+Upkeep upkeep_partitions(conn::Connection& conn, TimePoint now, std::optional<int> keep_days,
+                         int days_ahead = 2);
 
 // The values of one tag with from <= ts < to, oldest first. Throws
 // tsdbpy::Error when the query fails or the connection is closed.
