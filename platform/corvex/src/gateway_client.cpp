@@ -7,6 +7,7 @@
 #include "gateway.grpc.pb.h"
 #include "gateway_parts.h"
 #include "gateway_stream.h"
+#include "gateway_token.h"
 
 namespace corvex {
 
@@ -21,6 +22,10 @@ GatewayError to_error(const grpc::Status& status, const std::string& target) {
     case grpc::StatusCode::INVALID_ARGUMENT:
     case grpc::StatusCode::FAILED_PRECONDITION:
       return GatewayError(Kind::kInvalid, text);
+    // Retrying with the same token would be refused the same way.
+    case grpc::StatusCode::UNAUTHENTICATED:
+    case grpc::StatusCode::PERMISSION_DENIED:
+      return GatewayError(Kind::kInvalid, "gateway " + target + " refused the call: " + text);
     case grpc::StatusCode::DEADLINE_EXCEEDED:
       return GatewayError(Kind::kUnavailable, "gateway " + target + " did not answer in time");
     default:
@@ -33,6 +38,7 @@ GatewayClient::GatewayClient(const std::string& host, int port, std::chrono::mil
               std::to_string(port)),
       call_timeout_(call_timeout),
       stub_(std::make_unique<Stub>()) {
+  if (const auto token = gateway_token_from_environment()) authorization_ = "Bearer " + *token;
   grpc::ChannelArguments args;
   // Find a restarted gateway within about a second, not after gRPC's
   // default backoff of up to two minutes.
@@ -47,6 +53,7 @@ template <typename Call>
 void GatewayClient::call(Call&& invoke, bool cancellable) {
   grpc::ClientContext context;
   context.set_deadline(std::chrono::system_clock::now() + call_timeout_);
+  if (!authorization_.empty()) context.AddMetadata("authorization", authorization_);
   {
     std::lock_guard lock(active_mutex_);
     if (cancellable && cancelled_) throw GatewayError(GatewayError::Kind::kUnavailable, "cancelled");

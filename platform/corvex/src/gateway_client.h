@@ -28,7 +28,7 @@ class GatewayError : public std::runtime_error {
     kUnavailable,  // not reachable, timed out, cancelled
     kRefused,      // the group is served by another task
     kSessionLost,  // the gateway forgot the session: register again
-    kInvalid,      // the gateway refused the request's content
+    kInvalid,      // the gateway refused the request's content or its token
   };
   GatewayError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
   Kind kind() const noexcept { return kind_; }
@@ -44,6 +44,8 @@ struct TagValue {
 
 class GatewayClient {
  public:
+  // Sends the token of the file VARNOK_GATEWAY_TOKEN_FILE names with every
+  // call, when it names one; a bad file throws GatewayError (kInvalid) here.
   GatewayClient(const std::string& host, int port, std::chrono::milliseconds call_timeout);
   ~GatewayClient();
 
@@ -86,6 +88,8 @@ class GatewayClient {
 
   std::string target_;
   std::chrono::milliseconds call_timeout_;
+  // The `authorization` metadata of every call; empty for none.
+  std::string authorization_;
   std::shared_ptr<grpc::Channel> channel_;
   std::unique_ptr<Stub> stub_;
   std::mutex active_mutex_;

@@ -38,6 +38,7 @@ void GatewayClient::open_exchange(const std::string& group, const std::string& s
   Exchange& ex = *exchange_;
   ex.group = group;
   ex.session = session;
+  if (!authorization_.empty()) ex.context.AddMetadata("authorization", authorization_);
   ex.pending[kStart] = true;
   ex.stream = stub_->stub->AsyncExchange(&ex.context, &ex.queue, tag(kStart));
   if (!ex.settle(kStart, std::chrono::system_clock::now() + call_timeout_)) ex.context.TryCancel();

@@ -7,6 +7,7 @@ const path = require("node:path");
 const grpc = require("@grpc/grpc-js");
 const protoLoader = require("@grpc/proto-loader");
 const { GatewayError } = require("./registry");
+const { tokenCheck } = require("./gateway-token");
 
 const PROTO_PATH = path.resolve(__dirname, "..", "..", "..", "proto", "gateway.proto");
 const SHUTDOWN_GRACE_MS = 500;
@@ -31,9 +32,15 @@ function toStatus(err) {
   return { code: grpc.status.INTERNAL, details: `opcsim internal error: ${err.message}` };
 }
 
-// Wraps a synchronous registry method as a unary handler.
-function unary(fn) {
+// Wraps a synchronous registry method as a unary handler. refuse(metadata):
+// the status of a call that must not go on (no token), else undefined.
+function unary(refuse, fn) {
   return (call, callback) => {
+    const refusal = refuse(call.metadata);
+    if (refusal) {
+      callback(refusal);
+      return;
+    }
     try {
       callback(null, fn(call.request, call.getPeer()));
     } catch (err) {
@@ -44,9 +51,15 @@ function unary(fn) {
 
 // An Exchange stream: each message is handled whole, in arrival order,
 // before the next, so a read sees every change sent before it. The first
-// refusal ends the stream with its status; later messages are dropped.
-function exchange(registry) {
+// refusal ends the stream with its status; later messages are dropped. A
+// stream refused by `refuse` ends before its first message.
+function exchange(refuse, registry) {
   return (call) => {
+    const refusal = refuse(call.metadata);
+    if (refusal) {
+      call.emit("error", refusal);
+      return;
+    }
     let open = true;
     call.on("data", (req) => {
       if (!open) return;
@@ -76,16 +89,18 @@ function bind(server, address) {
   });
 }
 
-// addresses[0] must bind; the others (e.g. [::1]) are best effort.
-async function startGateway({ registry, addresses }) {
+// addresses[0] must bind; the others (e.g. [::1]) are best effort. token:
+// what every call must carry, or null for none.
+async function startGateway({ registry, addresses, token = null }) {
   const service = loadGatewayService();
   const server = new grpc.Server();
+  const refuse = token === null ? () => undefined : tokenCheck(token, grpc.status);
   server.addService(service.service, {
-    Register: unary((req, peer) => registry.register(req, peer)),
-    Read: unary((req) => registry.read(req)),
-    Publish: unary((req) => registry.publish(req)),
-    Release: unary((req) => registry.release(req)),
-    Exchange: exchange(registry),
+    Register: unary(refuse, (req, peer) => registry.register(req, peer)),
+    Read: unary(refuse, (req) => registry.read(req)),
+    Publish: unary(refuse, (req) => registry.publish(req)),
+    Release: unary(refuse, (req) => registry.release(req)),
+    Exchange: exchange(refuse, registry),
   });
   const [first, ...rest] = addresses;
   try {

@@ -16,6 +16,42 @@ class StartError extends Error {}
 const isLoopback = (host) => host === "localhost";
 const hostPort = (host, port) => (host.includes(":") ? `[${host}]:${port}` : `${host}:${port}`);
 
+// Whether hosts other than this one may reach a listener on `host`. A name
+// other than localhost may resolve anywhere, so it counts as beyond.
+function beyondLoopback(host) {
+  if (isLoopback(host) || host === "::1") return false;
+  return !(net.isIPv4(host) && host.startsWith("127."));
+}
+
+// One line when others can write tags without proof of who they are.
+function exposureWarning(opts) {
+  if (!beyondLoopback(opts.host)) return null;
+  const open = [];
+  const give = [];
+  if (!opts.users) {
+    open.push(`${hostPort(opts.host, opts.opcuaPort)} (OPC UA)`);
+    give.push("--users-file");
+  }
+  if (opts.gatewayToken === null) {
+    open.push(`${hostPort(opts.host, opts.gatewayPort)} (gateway)`);
+    give.push("--gateway-token-file");
+  }
+  if (open.length === 0) return null;
+  return `warning: anyone who can reach ${open.join(" or ")} can write tags; give ${give.join(" and ")}`;
+}
+
+// The secrets named by the options, read before anything starts. Throws
+// UsageError naming the file.
+function loadSecrets(opts) {
+  const { loadUsers } = require("./users-file");
+  const { loadGatewayToken } = require("./gateway-token");
+  return {
+    ...opts,
+    users: opts.usersFile ? loadUsers(opts.usersFile) : null,
+    gatewayToken: opts.gatewayTokenFile ? loadGatewayToken(opts.gatewayTokenFile) : null,
+  };
+}
+
 // Resolves to undefined when host:port can be bound, else to the error.
 function probePort(host, port) {
   return new Promise((resolve) => {
@@ -66,7 +102,17 @@ async function start(opts) {
   }
   let opcua;
   try {
-    opcua = await startOpcUa({ host: opts.host, port: opts.opcuaPort, stateDir: opts.stateDir, loopback, historyDb, log });
+    opcua = await startOpcUa({
+      host: opts.host,
+      port: opts.opcuaPort,
+      stateDir: opts.stateDir,
+      loopback,
+      advertiseHost: opts.advertiseHost,
+      maxSessions: opts.maxSessions,
+      users: opts.users,
+      historyDb,
+      log,
+    });
   } catch (err) {
     if (historyDb) await historyDb.close();
     if (err.code === "EADDRINUSE" || /EADDRINUSE/.test(err.message)) {
@@ -83,7 +129,7 @@ async function start(opts) {
     : [hostPort(opts.host, opts.gatewayPort)];
   let gateway;
   try {
-    gateway = await startGateway({ registry, addresses: gatewayAddresses });
+    gateway = await startGateway({ registry, addresses: gatewayAddresses, token: opts.gatewayToken });
   } catch (err) {
     await opcua.close();
     if (historyDb) await historyDb.close();
@@ -92,6 +138,10 @@ async function start(opts) {
   }
   registry.start();
   log(`OPC UA on ${opcua.endpointUrl}, gateway on ${hostPort(opts.host, opts.gatewayPort)}`);
+  const { openFileLimit, fileLimitWarning } = require("./session-limit");
+  for (const warning of [exposureWarning(opts), fileLimitWarning(opts.maxSessions, openFileLimit())]) {
+    if (warning) process.stderr.write(`opcsim: ${warning}\n`);
+  }
 
   let stopping = null;
   return {
@@ -115,14 +165,15 @@ async function main(argv) {
   let opts;
   try {
     opts = parseArgs(argv);
+    if (opts.help) {
+      process.stdout.write(USAGE);
+      return 0;
+    }
+    opts = loadSecrets(opts);
   } catch (err) {
     if (!(err instanceof UsageError)) throw err;
     process.stderr.write(`opcsim: ${err.message}\n`);
     return 2;
-  }
-  if (opts.help) {
-    process.stdout.write(USAGE);
-    return 0;
   }
 
   // Until the service is up there is nothing to tear down: exiting closes

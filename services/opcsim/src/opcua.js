@@ -2,7 +2,7 @@
 // The OPC UA side: one folder per tag group under Objects, one Double
 // variable per tag, all in namespace 2; tags with a unit or a range are
 // AnalogItems. With a history database every variable is historizing and
-// answers HistoryRead from it.
+// answers HistoryRead from it. With users, only they may write.
 
 const net = require("node:net");
 const path = require("node:path");
@@ -14,8 +14,12 @@ const util = require("node:util");
 const opcuaDebug = require("node-opcua-debug");
 const quietLogger = (kind) => (_context, ...args) => {
   const text = util.format(...args);
-  // Only SecurityPolicy None is offered, so the RSA PKCS#1 v1.5 check does not concern us.
+  // Neither the channel (SecurityPolicy None) nor a password token uses RSA
+  // PKCS#1 v1.5, so that check does not concern us.
   if (text.includes("NODE-OPCUA-W27") || text.includes("CVE-2023-46809")) return;
+  // Clients reach opcsim by whatever name or address they know it by; one
+  // line per session that does not use the advertised one is only noise.
+  if (text.includes("Cannot find suitable endpoints in available endpoints")) return;
   process.stderr.write(`opcsim: node-opcua ${kind}: ${text}\n`);
 };
 opcuaDebug.setWarningLogger(quietLogger("warning"));
@@ -31,6 +35,8 @@ const { judgeClientWrite } = require("./client-write");
 const { TagInfoNodes } = require("./tag-info");
 const { ContinuationPoints, MAX_PER_SESSION } = require("./continuation-points");
 const { HistoryReader, MAX_VALUES_PER_RESPONSE } = require("./history-read");
+const { connectionLimit, reportRefusals } = require("./session-limit");
+const { userManager, restrictWrites, offerOnlyPasswordsAndAnonymous, PASSWORD_POLICIES } = require("./user-access");
 
 const NAMESPACE_URI = "urn:varnok:opcsim";
 const APPLICATION_URI = "urn:varnok:opcsim:OrvaneOPCSim";
@@ -101,7 +107,8 @@ function startLoopbackRelay(port) {
 
 class TagSpace {
   // history: a HistoryReader, or null when there is no database.
-  constructor(server, history) {
+  // writersOnly: whether only listed users may write.
+  constructor(server, history, writersOnly) {
     this.server = server;
     this.history = history;
     this.addressSpace = server.engine.addressSpace;
@@ -109,6 +116,7 @@ class TagSpace {
     if (this.namespace.index !== 2) {
       throw new Error(`tag namespace got index ${this.namespace.index}, expected 2`);
     }
+    if (writersOnly) restrictWrites(this.namespace);
     this.objects = this.addressSpace.rootFolder.objects;
     this.info = new TagInfoNodes(this.namespace);
     this.layout = new Map(); // group -> its variables' names, in browse order
@@ -231,35 +239,49 @@ class TagSpace {
   }
 }
 
-// What the endpoint URL names: what clients can resolve, the machine's name
-// for a wildcard address (node-opcua's default), IPv6 literals in brackets.
-function advertisedHost(host, loopback) {
-  if (loopback) return "localhost";
-  if (host === "0.0.0.0" || host === "::") return undefined;
-  return net.isIPv6(host) ? `[${host}]` : host;
+// What the endpoint URL names: the host asked for, else what clients can
+// resolve: the machine's name for a wildcard address (node-opcua's default),
+// IPv6 literals in brackets.
+function advertisedHost(host, loopback, advertise) {
+  const named = advertise || (loopback ? "localhost" : host);
+  if (named === "0.0.0.0" || named === "::") return undefined;
+  return net.isIPv6(named) ? `[${named}]` : named;
 }
 
 // Starts the server; resolves to { tags: TagSpace, endpointUrl, close() }.
-// historyDb: a HistoryDatabase, or null for no history.
-async function startOpcUa({ host, port, stateDir, loopback, historyDb = null, log = () => {} }) {
-  const certificateManager = (folder) =>
+// historyDb: a HistoryDatabase, or null for no history. users: Map name ->
+// password of those who may write, or null for anyone. maxSessions: the
+// sessions served at once (each client holds one, lingering ones included
+// until they time out).
+async function startOpcUa({ host, port, stateDir, loopback, advertiseHost = null, maxSessions, users = null, historyDb = null, log = () => {} }) {
+  // User certificates are never trusted: a user is a name and a password.
+  const certificateManager = (folder, acceptUnknown) =>
     new OPCUACertificateManager({
       rootFolder: path.join(stateDir, folder),
-      automaticallyAcceptUnknownCertificate: true,
+      automaticallyAcceptUnknownCertificate: acceptUnknown,
     });
+  const maxConnections = connectionLimit(maxSessions);
   const server = new OPCUAServer({
     port,
     host: loopback ? "127.0.0.1" : host,
-    hostname: advertisedHost(host, loopback),
-    serverCertificateManager: certificateManager("pki"),
-    userCertificateManager: certificateManager("user-pki"),
-    securityPolicies: [SecurityPolicy.None],
+    hostname: advertisedHost(host, loopback, advertiseHost),
+    serverCertificateManager: certificateManager("pki", true),
+    userCertificateManager: certificateManager("user-pki", false),
+    // The channel stays unsecured (what our clients speak); with users the
+    // other policies only let a client encrypt its password.
+    securityPolicies: users ? [SecurityPolicy.None, ...PASSWORD_POLICIES] : [SecurityPolicy.None],
     securityModes: [MessageSecurityMode.None],
     allowAnonymous: true,
-    // Room for HMIs, tests and sessions of clients that vanished without
-    // closing (they linger until their session times out).
-    maxConnectionsPerEndpoint: 100,
-    serverCapabilities: { maxSessions: 100, maxHistoryContinuationPoints: historyDb ? MAX_PER_SESSION : 0 },
+    userManager: users ? userManager(users) : undefined,
+    maxConnectionsPerEndpoint: maxConnections,
+    serverCapabilities: {
+      maxSessions,
+      // node-opcua's default (100 in all) would stop a classroom at 100
+      // subscribing clients; 10 per session is its own per-session default.
+      maxSubscriptions: maxSessions * 10,
+      maxSubscriptionsPerSession: 10,
+      maxHistoryContinuationPoints: historyDb ? MAX_PER_SESSION : 0,
+    },
     buildInfo: {
       productName: PRODUCT_NAME,
       productUri: APPLICATION_URI,
@@ -273,6 +295,8 @@ async function startOpcUa({ host, port, stateDir, loopback, historyDb = null, lo
     },
   });
   await server.initialize();
+  if (users) offerOnlyPasswordsAndAnonymous(server);
+  reportRefusals(server, { maxSessions, maxConnections, log });
   let history = null;
   if (historyDb) {
     const points = new ContinuationPoints();
@@ -284,7 +308,7 @@ async function startOpcUa({ host, port, stateDir, loopback, historyDb = null, lo
       maxReturnDataValues: MAX_VALUES_PER_RESPONSE,
     });
   }
-  const tags = new TagSpace(server, history);
+  const tags = new TagSpace(server, history, users !== null);
   await server.start();
 
   let relay = null;

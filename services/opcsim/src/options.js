@@ -7,6 +7,8 @@ const path = require("node:path");
 
 const LEASE_MIN_MS = 100;
 const LEASE_MAX_MS = 3600000;
+const MAX_SESSIONS_DEFAULT = 250;
+const MAX_SESSIONS_LIMIT = 10000;
 
 // The recorder's database, as the C++ programs and scripts/services know it.
 const DB_DEFAULTS = { host: "localhost", port: 22400, database: "tsdb_simulation", user: "postgres", password: "plok9876" };
@@ -15,7 +17,11 @@ const USAGE = `usage: opcsim [options]
 
 Simulation OPC UA server with a gRPC gateway for model tasks.
 
-  --host HOST          listening host (default: localhost = 127.0.0.1 and ::1)
+  --host HOST          listening host (default: localhost = 127.0.0.1 and ::1);
+                       0.0.0.0 or :: for every interface
+  --advertise-host H   host name in the endpoint URL given to OPC UA clients
+                       (default: the listening host; for 0.0.0.0 or ::
+                       the machine's name)
   --opcua-port N       OPC UA port (default: 22200)
   --gateway-port N     gateway gRPC port (default: 22210)
   --state-dir DIR      folder for certificates and PKI
@@ -25,6 +31,14 @@ Simulation OPC UA server with a gRPC gateway for model tasks.
                        (default: \$VARNOK_HOST or localhost)
   --db-port N          its port (default: \$VARNOK_DB_PORT or ${DB_DEFAULTS.port})
   --no-history         no database: HistoryRead is not supported
+  --max-sessions N     concurrent OPC UA sessions, 1..${MAX_SESSIONS_LIMIT}
+                       (default: \$VARNOK_OPCSIM_MAX_SESSIONS or ${MAX_SESSIONS_DEFAULT})
+  --users-file PATH    name:password lines; only these users may write tags,
+                       anonymous sessions may still read (default:
+                       \$VARNOK_OPCSIM_USERS_FILE; without it anyone may write)
+  --gateway-token-file PATH
+                       gateway calls must carry "authorization: Bearer
+                       <first line of PATH>" (default: \$VARNOK_GATEWAY_TOKEN_FILE)
   --help               show this text
 `;
 
@@ -59,6 +73,18 @@ function parseHost(text, name = "--host") {
   return host;
 }
 
+function parseMaxSessions(name, text) {
+  if (!/^\d{1,6}$/.test(text)) throw new UsageError(`${name}: expected a number of sessions, got "${text}"`);
+  const n = Number(text);
+  if (n < 1 || n > MAX_SESSIONS_LIMIT) throw new UsageError(`${name}: ${n} is out of range 1..${MAX_SESSIONS_LIMIT}`);
+  return n;
+}
+
+function parsePath(name, text) {
+  if (text === "") throw new UsageError(`${name}: empty path`);
+  return path.resolve(text);
+}
+
 // Unset or empty variables keep the default, as in the C++ programs.
 function databaseFromEnvironment(env) {
   const db = { ...DB_DEFAULTS };
@@ -74,8 +100,14 @@ function parseArgs(argv, env = process.env) {
     opcuaPort: 22200,
     gatewayPort: 22210,
     stateDir: defaultStateDir(env),
+    advertiseHost: null,
     leaseMs: 5000,
     database: databaseFromEnvironment(env),
+    maxSessions: env.VARNOK_OPCSIM_MAX_SESSIONS
+      ? parseMaxSessions("VARNOK_OPCSIM_MAX_SESSIONS", env.VARNOK_OPCSIM_MAX_SESSIONS)
+      : MAX_SESSIONS_DEFAULT,
+    usersFile: env.VARNOK_OPCSIM_USERS_FILE ? path.resolve(env.VARNOK_OPCSIM_USERS_FILE) : null,
+    gatewayTokenFile: env.VARNOK_GATEWAY_TOKEN_FILE ? path.resolve(env.VARNOK_GATEWAY_TOKEN_FILE) : null,
   };
   let history = true;
   for (let i = 0; i < argv.length; i++) {
@@ -102,12 +134,12 @@ function parseArgs(argv, env = process.env) {
       case "--gateway-port":
         opts.gatewayPort = parsePort(arg, takeValue());
         break;
-      case "--state-dir": {
-        const dir = takeValue();
-        if (dir === "") throw new UsageError("--state-dir: empty path");
-        opts.stateDir = path.resolve(dir);
+      case "--advertise-host":
+        opts.advertiseHost = parseHost(takeValue(), arg);
         break;
-      }
+      case "--state-dir":
+        opts.stateDir = parsePath(arg, takeValue());
+        break;
       case "--lease-ms":
         opts.leaseMs = parseLease(takeValue());
         break;
@@ -116,6 +148,15 @@ function parseArgs(argv, env = process.env) {
         break;
       case "--db-port":
         opts.database.port = parsePort(arg, takeValue());
+        break;
+      case "--max-sessions":
+        opts.maxSessions = parseMaxSessions(arg, takeValue());
+        break;
+      case "--users-file":
+        opts.usersFile = parsePath(arg, takeValue());
+        break;
+      case "--gateway-token-file":
+        opts.gatewayTokenFile = parsePath(arg, takeValue());
         break;
       case "--no-history":
         if (value !== undefined) throw new UsageError("--no-history takes no value");
@@ -132,4 +173,4 @@ function parseArgs(argv, env = process.env) {
   return opts;
 }
 
-module.exports = { parseArgs, UsageError, USAGE, LEASE_MIN_MS, LEASE_MAX_MS, DB_DEFAULTS };
+module.exports = { parseArgs, UsageError, USAGE, LEASE_MIN_MS, LEASE_MAX_MS, DB_DEFAULTS, MAX_SESSIONS_DEFAULT };

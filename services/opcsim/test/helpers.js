@@ -59,9 +59,10 @@ async function until(check, limitMs, what) {
 const tagsOf = (pairs) => Object.entries(pairs).map(([name, value]) => ({ name, value }));
 const valuesOf = (reply) => Object.fromEntries(reply.tags.map((t) => [t.name, t.value]));
 
-// Runs bin/opcsim.js with `args`; collects its output.
-function run(args) {
-  const child = spawn(process.execPath, [BIN, ...args], { stdio: ["ignore", "pipe", "pipe"] });
+// Runs bin/opcsim.js with `args` and `env` added to the environment;
+// collects its output.
+function run(args, env = {}) {
+  const child = spawn(process.execPath, [BIN, ...args], { stdio: ["ignore", "pipe", "pipe"], env: { ...process.env, ...env } });
   const proc = { child, stdout: "", stderr: "" };
   child.stdout.setEncoding("utf8").on("data", (d) => (proc.stdout += d));
   child.stderr.setEncoding("utf8").on("data", (d) => (proc.stderr += d));
@@ -108,19 +109,37 @@ async function startOpcsim(extraArgs = [], { dbPort } = {}) {
   return Object.assign(proc, { opcuaPort, gatewayPort, stateDir, endpoint: `opc.tcp://localhost:${opcuaPort}` });
 }
 
-// gRPC client whose methods return promises and carry a deadline.
-function gatewayClient(address) {
+// gRPC client whose methods return promises and carry a deadline, and
+// `authorization` metadata when given.
+function gatewayClient(address, { authorization } = {}) {
   const Gateway = loadGatewayService();
   const client = new Gateway(address, grpc.credentials.createInsecure());
+  const metadata = () => {
+    const m = new grpc.Metadata();
+    if (authorization !== undefined) m.set("authorization", authorization);
+    return m;
+  };
   const call = (method) => (request) =>
     new Promise((resolve, reject) => {
-      client[method](request, { deadline: Date.now() + CALL_DEADLINE_MS }, (err, reply) => (err ? reject(err) : resolve(reply)));
+      client[method](request, metadata(), { deadline: Date.now() + CALL_DEADLINE_MS }, (err, reply) => (err ? reject(err) : resolve(reply)));
     });
   return {
     register: call("Register"),
     read: call("Read"),
     publish: call("Publish"),
     release: call("Release"),
+    // An Exchange stream: sends `requests`, half-closes, and resolves with
+    // the replies or rejects with the status that ended it.
+    exchange: (requests) =>
+      new Promise((resolve, reject) => {
+        const stream = client.Exchange(metadata(), { deadline: Date.now() + CALL_DEADLINE_MS });
+        const replies = [];
+        stream.on("data", (reply) => replies.push(reply));
+        stream.on("error", reject);
+        stream.on("end", () => resolve(replies));
+        for (const request of requests) stream.write(request);
+        stream.end();
+      }),
     close: () => client.close(),
   };
 }
@@ -137,25 +156,63 @@ function quietenOpcua() {
   debug.setErrorLogger((_ctx, ...args) => process.stderr.write(`node-opcua: ${util.format(...args)}\n`));
 }
 
-// OPC UA session, anonymous, no security, own PKI in a temp folder.
-async function opcuaSession(endpoint) {
+// One client PKI per test process: making a key pair per session would
+// cost more than the session. The first connection makes it; the others
+// wait for that, since clients making it at once trip over each other.
+let sharedCertificates = null;
+let certificatesMade = null;
+async function connectWithSharedCertificates(client, endpoint) {
+  if (certificatesMade) {
+    await certificatesMade.catch(() => {});
+    return client.connect(endpoint);
+  }
+  certificatesMade = client.connect(endpoint);
+  return certificatesMade;
+}
+
+function clientCertificates() {
+  if (!sharedCertificates) {
+    const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
+    sharedCertificates = new OPCUACertificateManager({
+      rootFolder: path.join(tempDir("opcsim-client-"), "pki"),
+      automaticallyAcceptUnknownCertificate: true,
+    });
+  }
+  return sharedCertificates;
+}
+
+// Writes `text` to a new file of mode `mode` in a temp folder; returns its path.
+function privateFile(name, text, mode = 0o600) {
+  const file = path.join(tempDir(), name);
+  fs.writeFileSync(file, text, { mode });
+  fs.chmodSync(file, mode); // the umask may have taken bits away
+  return file;
+}
+
+// OPC UA session, no security, own PKI in a temp folder; anonymous unless
+// `user` ({ userName, password }) is given.
+async function opcuaSession(endpoint, user) {
   quietenOpcua();
   const { OPCUAClient } = require("node-opcua-client");
-  const { OPCUACertificateManager } = require("node-opcua-certificate-manager");
   const client = OPCUAClient.create({
     endpointMustExist: false,
     connectionStrategy: { maxRetry: 0, initialDelay: 100, maxDelay: 200 },
     transportTimeout: CALL_DEADLINE_MS,
     defaultTransactionTimeout: CALL_DEADLINE_MS,
     requestedSessionTimeout: 20000,
-    clientCertificateManager: new OPCUACertificateManager({
-      rootFolder: path.join(tempDir("opcsim-client-"), "pki"),
-      automaticallyAcceptUnknownCertificate: true,
-    }),
+    clientCertificateManager: clientCertificates(),
   });
-  await client.connect(endpoint);
-  const session = await client.createSession();
+  await connectWithSharedCertificates(client, endpoint);
+  let session;
+  try {
+    const { UserTokenType } = require("node-opcua-client");
+    session = await client.createSession(user ? { type: UserTokenType.UserName, ...user } : undefined);
+  } catch (err) {
+    await client.disconnect();
+    throw err;
+  }
   return {
+    client,
     session,
     // Monitors the Value of each node id; seen[nodeId] collects every
     // DataValue the server notifies, oldest first.
@@ -268,6 +325,7 @@ module.exports = {
   opcuaSession,
   freePort,
   tempDir,
+  privateFile,
   until,
   tagsOf,
   valuesOf,

@@ -5,7 +5,7 @@
 const { test, before, after } = require("node:test");
 const assert = require("node:assert/strict");
 const { AttributeIds } = require("node-opcua-client");
-const { startOpcsim, gatewayClient, opcuaSession, tagsOf, dateOfUs, historyReadOnce, historyReadAll } = require("./helpers");
+const { startOpcsim, gatewayClient, opcuaSession, privateFile, tagsOf, dateOfUs, historyReadOnce, historyReadAll } = require("./helpers");
 const { TestDatabase } = require("./database");
 
 const T0 = Date.UTC(2026, 0, 1) * 1000; // µs
@@ -130,6 +130,24 @@ test("tag variables say they are historizing", async () => {
   for (const attributeId of [AttributeIds.AccessLevel, AttributeIds.UserAccessLevel]) {
     const level = await shared.ua.session.read({ nodeId: "ns=2;s=H.A", attributeId });
     assert.equal(level.value.value & 0x07, 0x07, `attribute ${attributeId}: read, write and history read`);
+  }
+});
+
+test("with a users file anonymous sessions still read history, but only listed users write", async () => {
+  const sim = await startOpcsim(["--users-file", privateFile("users", "trainer:pw\n")], { dbPort: db.port });
+  const gw = gatewayClient(`127.0.0.1:${sim.gatewayPort}`);
+  let ua;
+  try {
+    await gw.register({ group: "H", tags: tagsOf({ A: 0, B: 0, Many: 0 }), client: "history test" });
+    ua = await opcuaSession(sim.endpoint);
+    const got = await historyReadAll(ua.session, "ns=2;s=H.A", { start: dateOfUs(0), end: dateOfUs(T0 + 1e12) });
+    assert.deepEqual(plain(got.values), rowsOf("2:H.A"));
+    const level = await ua.session.read({ nodeId: "ns=2;s=H.A", attributeId: AttributeIds.UserAccessLevel });
+    assert.equal(level.value.value & 0x07, 0x05, "read and history read, no write");
+  } finally {
+    if (ua) await ua.close().catch(() => {});
+    gw.close();
+    sim.kill();
   }
 });
 

@@ -4,7 +4,8 @@
 const { test, after } = require("node:test");
 const assert = require("node:assert/strict");
 const net = require("node:net");
-const { run, startOpcsim, gatewayClient, opcuaSession, freePort, tempDir } = require("./helpers");
+const os = require("node:os");
+const { run, startOpcsim, gatewayClient, opcuaSession, freePort, tempDir, privateFile } = require("./helpers");
 const { probePort } = require("../src/main");
 
 const children = [];
@@ -81,4 +82,55 @@ test("SIGTERM and SIGINT stop the server promptly with exit 0, even with clients
       }
     }),
   );
+});
+
+// An address of this machine other hosts may reach, if it has one.
+function outsideAddress() {
+  for (const addresses of Object.values(os.networkInterfaces())) {
+    for (const a of addresses || []) if (a.family === "IPv4" && !a.internal) return a.address;
+  }
+  return null;
+}
+
+test("beyond loopback both listeners answer on the machine's address, the endpoint names the advertised host, and a warning says who can write", async (t) => {
+  const address = outsideAddress();
+  if (!address) return t.skip("no non-loopback IPv4 address");
+  const cases = [
+    {
+      args: ["--host", "0.0.0.0", "--advertise-host", "trainer.example"],
+      advertised: "trainer.example",
+      warning: "anyone who can reach 0.0.0.0:OPCUA (OPC UA) or 0.0.0.0:GATEWAY (gateway) can write tags; give --users-file and --gateway-token-file",
+    },
+    {
+      args: ["--host", address, "--users-file", privateFile("users", "u:p\n")],
+      advertised: address,
+      warning: `anyone who can reach ${address}:GATEWAY (gateway) can write tags; give --gateway-token-file`,
+    },
+    {
+      args: ["--host", address, "--users-file", privateFile("users", "u:p\n"), "--gateway-token-file", privateFile("token", "k\n")],
+      advertised: address,
+      token: "k",
+      warning: null,
+    },
+  ];
+  for (const { args, advertised, warning, token } of cases) {
+    const sim = track(await startOpcsim(args));
+    const gw = gatewayClient(`${address}:${sim.gatewayPort}`, { authorization: token && `Bearer ${token}` });
+    let ua;
+    try {
+      const url = `opc.tcp://${advertised}:${sim.opcuaPort}`;
+      assert.match(sim.stdout, new RegExp(`OPC UA on ${url.replace(/\./g, "\\.")}, gateway on`));
+      ua = await opcuaSession(`opc.tcp://${address}:${sim.opcuaPort}`);
+      const endpoints = await ua.client.getEndpoints();
+      assert.deepEqual([...new Set(endpoints.map((e) => e.endpointUrl))], [url]);
+      await gw.register({ group: "G", tags: [{ name: "t", value: 1 }] });
+      const warnings = sim.stderr.split("\n").filter((line) => line.includes("can write tags"));
+      const want = warning && `opcsim: warning: ${warning.replace(/OPCUA/g, sim.opcuaPort).replace(/GATEWAY/g, sim.gatewayPort)}`;
+      assert.deepEqual(warnings, want ? [want] : [], args.join(" "));
+    } finally {
+      gw.close();
+      if (ua) await ua.close().catch(() => {});
+      sim.kill();
+    }
+  }
 });
