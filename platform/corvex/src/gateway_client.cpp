@@ -80,9 +80,10 @@ void GatewayClient::cancel() {
 
 std::string GatewayClient::register_group(const std::string& group, const std::vector<TagValue>& tags,
                                           std::chrono::milliseconds lease, const std::string& client,
-                                          const TagInfoList& info) {
+                                          const TagInfoList& info, bool resume) {
   pb::RegisterRequest request;
   request.set_group(group);
+  request.set_resume(resume);
   request.set_lease_ms(static_cast<std::uint32_t>(lease.count()));
   request.set_client(client);
   for (const auto& tag : tags) {

@@ -49,10 +49,11 @@ class GatewayClient {
   GatewayClient(const std::string& host, int port, std::chrono::milliseconds call_timeout);
   ~GatewayClient();
 
-  // Returns the session id. `info` may name any of the tags.
+  // Returns the session id. `info` may name any of the tags. `resume`: the
+  // same task registering again, so values clients wrote meanwhile stay.
   std::string register_group(const std::string& group, const std::vector<TagValue>& tags,
                              std::chrono::milliseconds lease, const std::string& client,
-                             const TagInfoList& info = {});
+                             const TagInfoList& info = {}, bool resume = false);
   std::vector<TagValue> read(const std::string& group, const std::string& session);
   void publish(const std::string& group, const std::string& session, const std::vector<TagValue>& tags);
   // Not affected by cancel(), so a stopping task can still let go.

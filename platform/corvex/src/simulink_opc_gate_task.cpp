@@ -97,8 +97,9 @@ void SimulinkOPCGateTask::set_waiting(Waiting waiting) {
 bool SimulinkOPCGateTask::ensure_registered(bool& reported_outage) {
   if (!session_.empty()) return true;
   try {
-    const std::string session = client_->register_group(
-        group_tag_, snapshot(simulator_->get_data()), options_.lease, client_name(), simulator_->tag_info());
+    const std::string session =
+        client_->register_group(group_tag_, snapshot(simulator_->get_data()), options_.lease, client_name(),
+                                simulator_->tag_info(), registered_before_);
     try {
       client_->open_exchange(group_tag_, session);
     } catch (const GatewayError&) {
@@ -110,6 +111,7 @@ bool SimulinkOPCGateTask::ensure_registered(bool& reported_outage) {
       throw;
     }
     session_ = session;
+    registered_before_ = true;
     set_waiting({});
     say("Group " + group_tag_ + " registered on gateway " + client_->target() + " (" +
         std::to_string(simulator_->get_data().size()) + " tags)");

@@ -51,7 +51,8 @@ function doubleVariant(value) {
 // Puts judgeClientWrite in front of node-opcua's own checks, which let an
 // array into a scalar variable and refuse an Int32 to a Double one.
 // served(): whether a plant serves the variable's group now.
-function guardClientWrites(variable, served) {
+// wrote(): called for each write let through.
+function guardClientWrites(variable, served, wrote) {
   const original = variable.writeValue;
   variable.writeValue = function writeValue(context, dataValue, ...rest) {
     const verdict = judgeClientWrite(dataValue, served());
@@ -61,6 +62,7 @@ function guardClientWrites(variable, served) {
       callback(null, verdict.status);
       return undefined;
     }
+    wrote();
     dataValue.value = doubleVariant(verdict.value);
     return original.call(this, context, dataValue, ...rest);
   };
@@ -124,6 +126,9 @@ class TagSpace {
     // Groups whose plant is gone: their variables carry BadNoCommunication
     // with the last value until the plant registers again.
     this.unserved = new Set();
+    // group -> names of the tags clients wrote since the plant last read the
+    // group; a plant that registers again to resume leaves them be.
+    this.clientWritten = new Map();
   }
 
   nodeId(text) {
@@ -182,7 +187,11 @@ class TagSpace {
         historizing: this.history !== null,
         value: doubleVariant(0),
       });
-      guardClientWrites(variable, () => !this.unserved.has(group));
+      guardClientWrites(
+        variable,
+        () => !this.unserved.has(group),
+        () => this._clientWrote(group, name),
+      );
       if (this.history) this.history.serve(variable);
     }
     this.layout.set(group, [...names]);
@@ -205,15 +214,27 @@ class TagSpace {
     }
   }
 
-  write(group, tags) {
+  // keepClientWrites: a tag a client wrote since the plant's last read keeps
+  // its value (still made Good).
+  write(group, tags, { keepClientWrites = false } = {}) {
     const now = new Date();
+    const kept = keepClientWrites ? this.clientWritten.get(group) : undefined;
     for (const tag of tags) {
-      this.variable(group, tag.name).setValueFromSource(doubleVariant(tag.value), StatusCodes.Good, now);
+      const variable = this.variable(group, tag.name);
+      const value = kept?.has(tag.name) ? this._number(variable) : tag.value;
+      variable.setValueFromSource(doubleVariant(value), StatusCodes.Good, now);
     }
   }
 
   read(group, names) {
+    this.clientWritten.delete(group);
     return names.map((name) => ({ name, value: this._number(this.variable(group, name)) }));
+  }
+
+  _clientWrote(group, name) {
+    let names = this.clientWritten.get(group);
+    if (!names) this.clientWritten.set(group, (names = new Set()));
+    names.add(name);
   }
 
   // The same by place in the group's registered order, without a look-up
@@ -227,6 +248,7 @@ class TagSpace {
   }
 
   readAll(group) {
+    this.clientWritten.delete(group);
     return this.variables.get(group).map((variable) => this._number(variable));
   }
 

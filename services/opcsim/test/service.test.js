@@ -251,3 +251,27 @@ test("registering another tag set on a group replaces its variables, the same se
   assert.equal(stale.statusCode.value, StatusCodes.BadNodeIdUnknown.value);
   await shared.gw.release({ group: "R1", session: other.session });
 });
+
+test("a task registering again to resume keeps what clients wrote since its last read", async () => {
+  const write = (tag, value) =>
+    shared.ua.session.write({
+      nodeId: `ns=2;s=RS.${tag}`,
+      attributeId: AttributeIds.Value,
+      value: { value: { dataType: DataType.Double, value } },
+    });
+  const cases = [
+    // resume, written since the last read, what the group then holds
+    { resume: true, readFirst: false, expect: { mv: 27, cv: 5 } },
+    { resume: true, readFirst: true, expect: { mv: 30, cv: 5 } },
+    { resume: false, readFirst: false, expect: { mv: 30, cv: 5 } },
+  ];
+  for (const c of cases) {
+    const first = await register("RS", { mv: 30, cv: 1 });
+    assert.equal((await write("mv", 27)).name, "Good");
+    if (c.readFirst) await shared.gw.read({ group: "RS", session: first.session });
+    await shared.gw.release({ group: "RS", session: first.session });
+    const again = await register("RS", { mv: 30, cv: 5 }, { resume: c.resume });
+    assert.deepEqual(valuesOf(await shared.gw.read({ group: "RS", session: again.session })), c.expect, JSON.stringify(c));
+    await shared.gw.release({ group: "RS", session: again.session });
+  }
+});

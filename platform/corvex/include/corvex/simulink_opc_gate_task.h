@@ -74,6 +74,8 @@ class SimulinkOPCGateTask final : public Task {
   Options options_;
   std::unique_ptr<GatewayClient> client_;
   std::string session_;
+  // Registering again after a lost session keeps what clients wrote meanwhile.
+  bool registered_before_ = false;
   // Per-period buffers, kept to spare the allocations.
   std::vector<double> read_values_;
   std::vector<Value> before_;
