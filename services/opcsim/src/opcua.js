@@ -126,9 +126,12 @@ class TagSpace {
     // Groups whose plant is gone: their variables carry BadNoCommunication
     // with the last value until the plant registers again.
     this.unserved = new Set();
-    // group -> names of the tags clients wrote since the plant last read the
-    // group; a plant that registers again to resume leaves them be.
+    // group -> names of the tags clients wrote since the plant's last read,
+    // and of those written before that read, until the plant shows it got
+    // the answer (by calling again): a plant that registers again to resume
+    // leaves both be, since its last answer may have been lost on the way.
     this.clientWritten = new Map();
+    this.unconfirmed = new Map();
   }
 
   nodeId(text) {
@@ -214,20 +217,32 @@ class TagSpace {
     }
   }
 
-  // keepClientWrites: a tag a client wrote since the plant's last read keeps
-  // its value (still made Good).
-  write(group, tags, { keepClientWrites = false } = {}) {
+  // The values a plant registers with. resume: a tag a client wrote that
+  // the plant may not have seen keeps its value (still made Good).
+  writeRegistered(group, tags, { resume = false } = {}) {
     const now = new Date();
-    const kept = keepClientWrites ? this.clientWritten.get(group) : undefined;
+    const kept = resume ? new Set([...(this.clientWritten.get(group) || []), ...(this.unconfirmed.get(group) || [])]) : new Set();
     for (const tag of tags) {
       const variable = this.variable(group, tag.name);
-      const value = kept?.has(tag.name) ? this._number(variable) : tag.value;
+      const value = kept.has(tag.name) ? this._number(variable) : tag.value;
       variable.setValueFromSource(doubleVariant(value), StatusCodes.Good, now);
+    }
+    if (!resume) {
+      this.clientWritten.delete(group);
+      this.unconfirmed.delete(group);
+    }
+  }
+
+  write(group, tags) {
+    this.unconfirmed.delete(group);
+    const now = new Date();
+    for (const tag of tags) {
+      this.variable(group, tag.name).setValueFromSource(doubleVariant(tag.value), StatusCodes.Good, now);
     }
   }
 
   read(group, names) {
-    this.clientWritten.delete(group);
+    this._reading(group);
     return names.map((name) => ({ name, value: this._number(this.variable(group, name)) }));
   }
 
@@ -237,9 +252,19 @@ class TagSpace {
     names.add(name);
   }
 
+  // A read answers what clients wrote; it is known to have arrived only when
+  // the plant calls again.
+  _reading(group) {
+    const written = this.clientWritten.get(group);
+    if (written) this.unconfirmed.set(group, written);
+    else this.unconfirmed.delete(group);
+    this.clientWritten.delete(group);
+  }
+
   // The same by place in the group's registered order, without a look-up
   // per tag: the path of every period.
   writeAt(group, indexes, values) {
+    this.unconfirmed.delete(group);
     const now = new Date();
     const variables = this.variables.get(group);
     for (let i = 0; i < indexes.length; i++) {
@@ -248,7 +273,7 @@ class TagSpace {
   }
 
   readAll(group) {
-    this.clientWritten.delete(group);
+    this._reading(group);
     return this.variables.get(group).map((variable) => this._number(variable));
   }
 

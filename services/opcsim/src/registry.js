@@ -103,7 +103,8 @@ function checkInfo(group, info, nameSet) {
 }
 
 class Registry {
-  // store: { ensureGroup(group, names, info), write(group, tags, { keepClientWrites }),
+  // store: { ensureGroup(group, names, info), writeRegistered(group, tags, { resume }),
+  //          write(group, tags),
   //          read(group, names), writeAt(group, indexes, values),
   //          readAll(group), markUnserved(group) }
   //   info: the Map checkInfo returns; a tag not in it shows no info
@@ -158,7 +159,7 @@ class Registry {
 
     const names = tags.map((t) => t.name);
     this.store.ensureGroup(group, names, info);
-    this.store.write(group, tags, { keepClientWrites: Boolean(req.resume) });
+    this.store.writeRegistered(group, tags, { resume: Boolean(req.resume) });
 
     const record = {
       id: crypto.randomBytes(16).toString("hex"),

@@ -259,16 +259,22 @@ test("a task registering again to resume keeps what clients wrote since its last
       attributeId: AttributeIds.Value,
       value: { value: { dataType: DataType.Double, value } },
     });
+  // seen: what the task did after the write; only a call after a read shows
+  // that the read's answer arrived.
   const cases = [
-    // resume, written since the last read, what the group then holds
-    { resume: true, readFirst: false, expect: { mv: 27, cv: 5 } },
-    { resume: true, readFirst: true, expect: { mv: 30, cv: 5 } },
-    { resume: false, readFirst: false, expect: { mv: 30, cv: 5 } },
+    { resume: true, seen: [], expect: { mv: 27, cv: 5 } },
+    { resume: true, seen: ["read"], expect: { mv: 27, cv: 5 } },
+    { resume: true, seen: ["read", "publish"], expect: { mv: 30, cv: 5 } },
+    { resume: true, seen: ["read", "read"], expect: { mv: 30, cv: 5 } },
+    { resume: false, seen: [], expect: { mv: 30, cv: 5 } },
   ];
   for (const c of cases) {
     const first = await register("RS", { mv: 30, cv: 1 });
     assert.equal((await write("mv", 27)).name, "Good");
-    if (c.readFirst) await shared.gw.read({ group: "RS", session: first.session });
+    for (const call of c.seen) {
+      if (call === "read") await shared.gw.read({ group: "RS", session: first.session });
+      else await shared.gw.publish({ group: "RS", session: first.session, tags: tagsOf({ cv: 2 }) });
+    }
     await shared.gw.release({ group: "RS", session: first.session });
     const again = await register("RS", { mv: 30, cv: 5 }, { resume: c.resume });
     assert.deepEqual(valuesOf(await shared.gw.read({ group: "RS", session: again.session })), c.expect, JSON.stringify(c));
