@@ -47,22 +47,27 @@ test("past --max-sessions a client is refused with BadTooManySessions and the lo
   await closeAll(five.slice(1));
 });
 
-test(`the default limit (${MAX_SESSIONS_DEFAULT}) serves more than 200 subscribing sessions`, async () => {
+// node-opcua's own default allows 100 subscriptions in all; a class of 50
+// with a viewer and a controller each needs more. (200 sessions at once are
+// measured by bench/classroom.sh, not here.)
+test(`the default limit (${MAX_SESSIONS_DEFAULT}) serves more than 100 subscriptions across sessions`, async () => {
   const sim = await startOpcsim();
   children.push(sim);
-  const opened = await openSessions(sim.endpoint, 210);
-  // Each holds a subscription too: node-opcua's own limit stops at 100.
+  const opened = await openSessions(sim.endpoint, 11);
   const subscriptions = [];
   for (const { session } of opened) {
-    subscriptions.push(
-      await ClientSubscription.create(session, {
-        requestedPublishingInterval: 1000,
-        requestedLifetimeCount: 100,
-        requestedMaxKeepAliveCount: 10,
-        publishingEnabled: true,
-      }),
-    );
+    for (let i = 0; i < 10; i++) {
+      subscriptions.push(
+        await ClientSubscription.create(session, {
+          requestedPublishingInterval: 1000,
+          requestedLifetimeCount: 100,
+          requestedMaxKeepAliveCount: 10,
+          publishingEnabled: true,
+        }),
+      );
+    }
   }
+  assert.equal(subscriptions.length, 110);
   const last = await opened[opened.length - 1].session.read({ nodeId: "ns=0;i=2255", attributeId: AttributeIds.Value });
   assert.equal(last.statusCode.value, StatusCodes.Good.value);
   assert.doesNotMatch(sim.stdout, /refused/);
