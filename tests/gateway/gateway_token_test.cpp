@@ -148,7 +148,7 @@ TEST(GatewayToken, ABadTokenFileIsAnErrorNamingTheVariableTheFileAndTheFault) {
       {"missing", files.path("missing"), "does not exist"},
       {"open to others", files.write("open", "t\n", fs::perms::owner_read | fs::perms::others_read),
        "is open to group or others (mode 0404); chmod 600 "},
-      {"blank first line", files.write("blank", " \t\nsecond\n"), "has an empty first line"},
+      {"blank first line", files.write("blank", " \t\nsecond\n"), "the first line is blank"},
       {"not ASCII", files.write("accent", "tok\xc3\xa9n\n"), "characters other than printable ASCII"},
       {"too long", files.write("long", std::string(1025, 'x')), "longer than 1024 characters"},
       {"a folder", fs::temp_directory_path().string(), "is not a regular file"},
@@ -159,7 +159,7 @@ TEST(GatewayToken, ABadTokenFileIsAnErrorNamingTheVariableTheFileAndTheFault) {
     const GatewayError e = refusal([] { GatewayClient("127.0.0.1", 1, 1000ms); });
     EXPECT_EQ(e.kind(), GatewayError::Kind::kInvalid);
     const std::string message = e.what();
-    EXPECT_EQ(message.rfind("VARNOK_GATEWAY_TOKEN_FILE: gateway token file " + c.file + " ", 0), 0u)
+    EXPECT_EQ(message.rfind("VARNOK_GATEWAY_TOKEN_FILE: gateway token file " + c.file, 0), 0u)
         << message;
     EXPECT_NE(message.find(c.says), std::string::npos) << message;
   }

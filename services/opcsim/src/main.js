@@ -45,8 +45,14 @@ function exposureWarning(opts) {
 function loadSecrets(opts) {
   const { loadUsers } = require("./users-file");
   const { loadGatewayToken } = require("./gateway-token");
+  const { readPrivateLine } = require("./private-file");
+  const database = opts.database && { ...opts.database };
+  if (database?.passwordFile) {
+    database.password = readPrivateLine("VARNOK_DB_PASSWORD_FILE:", database.passwordFile, "the database password");
+  }
   return {
     ...opts,
+    database,
     users: opts.usersFile ? loadUsers(opts.usersFile) : null,
     gatewayToken: opts.gatewayTokenFile ? loadGatewayToken(opts.gatewayTokenFile) : null,
   };

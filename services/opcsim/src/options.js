@@ -90,6 +90,12 @@ function databaseFromEnvironment(env) {
   const db = { ...DB_DEFAULTS };
   if (env.VARNOK_HOST) db.host = parseHost(env.VARNOK_HOST, "VARNOK_HOST");
   if (env.VARNOK_DB_PORT) db.port = parsePort("VARNOK_DB_PORT", env.VARNOK_DB_PORT);
+  // The password itself, or the file it is in (read with the other secrets).
+  if (env.VARNOK_DB_PASSWORD && env.VARNOK_DB_PASSWORD_FILE) {
+    throw new UsageError("VARNOK_DB_PASSWORD and VARNOK_DB_PASSWORD_FILE are both set; set only one");
+  }
+  if (env.VARNOK_DB_PASSWORD) db.password = env.VARNOK_DB_PASSWORD;
+  if (env.VARNOK_DB_PASSWORD_FILE) db.passwordFile = path.resolve(env.VARNOK_DB_PASSWORD_FILE);
   return db;
 }
 

@@ -36,4 +36,17 @@ function readPrivateFile(what, file) {
   }
 }
 
-module.exports = { readPrivateFile };
+// The first line, without its line break or a CR before it, as varnok's C++
+// programs read such a file; throws UsageError when it is empty or longer
+// than maxLength. `what` names the kind of file; `expected` says what the
+// line holds.
+function readPrivateLine(what, file, expected, maxLength = 1024) {
+  const line = readPrivateFile(what, file).split("\n")[0].replace(/\r$/, "");
+  if (Buffer.byteLength(line, "utf8") > maxLength) {
+    throw new UsageError(`${what} ${file}: the first line is longer than ${maxLength} characters (expected ${expected})`);
+  }
+  if (line === "") throw new UsageError(`${what} ${file}: the first line is empty (expected ${expected})`);
+  return line;
+}
+
+module.exports = { readPrivateFile, readPrivateLine };

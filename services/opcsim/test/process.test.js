@@ -32,6 +32,17 @@ test("bad options give a one-line error and exit 2; --help exits 0", async () =>
       assert.match(p.stderr, /^opcsim: [^\n]+\n$/, `${args.join(" ")}: ${p.stderr}`);
     }),
   );
+  // The database password's variables, read as the C++ programs read them.
+  const envCases = [
+    [{ VARNOK_DB_PASSWORD: "a", VARNOK_DB_PASSWORD_FILE: privateFile("pw", "b\n") }, /both set/],
+    [{ VARNOK_DB_PASSWORD_FILE: privateFile("open", "b\n", 0o644) }, /open to group or others/],
+    [{ VARNOK_DB_PASSWORD_FILE: privateFile("blank", "\r\nb\n") }, /: the first line is empty \(expected the database password\)/],
+  ];
+  for (const [env, says] of envCases) {
+    const p = track(run([], env));
+    assert.equal((await p.exited).code, 2, JSON.stringify(env));
+    assert.match(p.stderr, says);
+  }
   const help = track(run(["--help"]));
   assert.equal((await help.exited).code, 0);
   assert.match(help.stdout, /--gateway-port/);

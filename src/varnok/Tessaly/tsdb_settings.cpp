@@ -9,9 +9,13 @@ tsdbpy::conn::Settings default_tsdb_settings(const defaults::Addresses& where) {
   return {{"host", where.host},
           {"port", where.db_port},
           {"user", std::string(kDatabaseUser)},
-          {"password", std::string(kDatabasePassword)},
+          {"password", where.db_password},
           {"dbname", std::string(kDatabaseName)},
           {"autocommit", true}};
+}
+
+tsdbpy::conn::Settings default_tsdb_settings() {
+  return default_tsdb_settings(defaults::addresses());
 }
 
 tsdbpy::conn::Settings recorder_tsdb_settings(const tsdbpy::conn::Settings& settings) {
