@@ -143,6 +143,12 @@ class Services {
     ]);
   }
 
+  // varnok-record on this run's services, recording what `args` say
+  // (--group, --all, ...).
+  startRecording(args) {
+    return startProgram("varnok-record", ["--endpoint", this.endpoint, "--db-port", String(this.ports.db), ...args]);
+  }
+
   async ua(...args) {
     const { stdout } = await execFileAsync(bin("varnok-ua"), [this.endpoint, ...args], { timeout: 20000 });
     return stdout;

@@ -1,8 +1,10 @@
 #pragma once
 
 // A historian whose database the test switches on and off, or makes hang,
-// and which keeps every batch it was given.
+// and which keeps every batch it was given, the nodes registered, and how
+// many values it took of nodes not registered (a real one skips those).
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -42,6 +44,20 @@ class FakeDatabase {
     std::lock_guard lock(mutex_);
     return opens_;
   }
+  // Every open() and add(), with the nodes it registered.
+  std::vector<std::vector<std::string>> registrations() const {
+    std::lock_guard lock(mutex_);
+    return registrations_;
+  }
+  int unregistered_values() const {
+    std::lock_guard lock(mutex_);
+    return unregistered_;
+  }
+  // add() fails as a lost connection would, while set.
+  void set_add_failing(bool failing) {
+    std::lock_guard lock(mutex_);
+    add_failing_ = failing;
+  }
 
  private:
   friend class FakeHistorian;
@@ -50,21 +66,35 @@ class FakeDatabase {
   bool up_ = true;
   bool hanging_ = false;
   bool lose_next_ = false;
+  bool add_failing_ = false;
   bool interrupted_ = false;
   int opens_ = 0;
+  int unregistered_ = 0;
   std::vector<std::vector<Poll>> batches_;
+  std::vector<std::vector<std::string>> registrations_;
 };
 
 class FakeHistorian final : public Historian {
  public:
   explicit FakeHistorian(FakeDatabase& db) : db_(db) {}
 
-  void open(const std::vector<std::string>&) override {
+  void open(const std::vector<std::string>& node_ids) override {
     std::lock_guard lock(db_.mutex_);
     ++db_.opens_;
     if (db_.interrupted_) throw std::runtime_error("interrupted");
     if (!db_.up_) throw std::runtime_error("database down");
     open_ = true;
+    known_ = node_ids.size();
+    db_.registrations_.push_back(node_ids);
+  }
+  void add(const std::vector<std::string>& node_ids) override {
+    std::lock_guard lock(db_.mutex_);
+    if (!open_ || db_.interrupted_ || !db_.up_ || db_.add_failing_) {
+      open_ = false;
+      throw std::runtime_error("connection lost while registering");
+    }
+    known_ += node_ids.size();
+    db_.registrations_.push_back(node_ids);
   }
   tsdbpy::Result write(std::span<const Poll> polls) override {
     std::unique_lock lock(db_.mutex_);
@@ -73,6 +103,10 @@ class FakeHistorian final : public Historian {
       db_.lose_next_ = false;
       open_ = false;
       return {false, db_.interrupted_ ? "interrupted" : "connection lost"};
+    }
+    for (const Poll& poll : polls) {
+      db_.unregistered_ += static_cast<int>(std::count_if(poll.nodes.begin(), poll.nodes.end(),
+                                                          [this](std::uint32_t n) { return n >= known_; }));
     }
     db_.batches_.emplace_back(polls.begin(), polls.end());
     return {true, {}};
@@ -86,7 +120,8 @@ class FakeHistorian final : public Historian {
 
  private:
   FakeDatabase& db_;
-  bool open_ = false;  // the recorder's thread only
+  bool open_ = false;      // the recorder's thread only
+  std::size_t known_ = 0;  // nodes registered since open()
 };
 
 }  // namespace varnok::tessaly::testing

@@ -186,5 +186,73 @@ TEST(Recorder, StoppingInterruptsAWriteStillHangingAtTheDrainDeadline) {
   EXPECT_EQ(lines.text(), "") << "stopping is no failure to report";
 }
 
+// Nodes found while recording (a group that appeared): their tags are
+// registered before any poll that holds their values is written, however
+// the database fares meanwhile.
+TEST(Recorder, NodesFoundLaterAreRegisteredBeforeThePollsHoldingThem) {
+  const std::vector<std::string> first{"2:G.A", "2:G.B"};
+  const std::vector<std::string> more{"2:H.A", "2:H.B"};
+  std::vector<std::string> all = first;
+  all.insert(all.end(), more.begin(), more.end());
+  enum class Then { kUp, kDown, kRegistrationFails };
+  const struct {
+    const char* name;
+    Then then;
+    std::vector<std::vector<std::string>> registrations;
+    int pauses;
+  } cases[] = {
+      {"the database up", Then::kUp, {first, more}, 0},
+      {"the database down when they come", Then::kDown, {first, all}, 1},
+      {"their registration fails", Then::kRegistrationFails, {first, all}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    auto& [db, lines, recorder] = rig;
+    rig.record(polls(0, 3));
+    ASSERT_TRUE(rig.recorded(3));
+    if (c.then == Then::kDown) db.set_up(false);
+    if (c.then == Then::kRegistrationFails) db.set_add_failing(true);
+    recorder->add(more, 3600);
+    rig.record(polls(3, 8, 4));
+    if (c.then == Then::kDown) {
+      ASSERT_TRUE(eventually([&] { return lines.count(kPaused) == 1; }));
+      rig.record(polls(8, 10, 4));
+      db.set_up(true);
+    } else {
+      rig.record(polls(8, 10, 4));
+    }
+    ASSERT_TRUE(rig.recorded(10)) << lines.text();
+    recorder->finish();
+
+    auto expected = polls(0, 3);
+    const auto wider = polls(3, 10, 4);
+    expected.insert(expected.end(), wider.begin(), wider.end());
+    EXPECT_EQ(db.written(), expected);
+    EXPECT_EQ(db.unregistered_values(), 0);
+    EXPECT_EQ(db.registrations(), c.registrations);
+    EXPECT_EQ(lines.count(kPaused), c.pauses) << lines.text();
+    EXPECT_EQ(lines.count(kResumed), c.pauses) << lines.text();
+  }
+}
+
+TEST(Recorder, ABoundLoweredForMoreNodesDropsTheOldestPollsWaiting) {
+  Rig rig(3600, false);
+  auto& [db, lines, recorder] = rig;
+  rig.record(polls(0, 10));
+  recorder->add({"2:H.A"}, 4);
+  EXPECT_EQ(recorder->counts().dropped, 6u);
+  rig.record(polls(10, 12, 3));
+  db.set_up(true);
+  ASSERT_TRUE(rig.recorded(4));
+  recorder->finish();
+  auto expected = polls(8, 10);
+  const auto wider = polls(10, 12, 3);
+  expected.insert(expected.end(), wider.begin(), wider.end());
+  EXPECT_EQ(db.written(), expected);
+  EXPECT_EQ(recorder->counts(), (RecorderCounts{4, 0, 8, ""}));
+  EXPECT_EQ(lines.count(kDropped), 1) << lines.text();
+}
+
 }  // namespace
 }  // namespace varnok::tessaly

@@ -77,5 +77,38 @@ TEST(RecordText, TheSummarySaysHowManyPollsWereNotRecordedAndWhy) {
   EXPECT_EQ(summary(SessionCounts{30, 13, std::nullopt}, no_db), counts + "nothing recorded (--no-db)");
 }
 
+TEST(RecordText, SeveralGroupsAreNamedAndCountedAndAllGroupsSayHowOftenTheyAreLookedFor) {
+  Plan several = recording();
+  several.more_groups = {"S2", "S3"};
+  Plan all = recording(60);
+  all.group.clear();
+  all.all_groups = true;
+  all.rescan_s = 5;
+  Plan all_no_db = all;
+  all_no_db.database.reset();
+  const std::pair<Plan, std::string> lines[] = {
+      {several,
+       "varnok-record: recording groups S1, S2, S3 of opc.tcp://localhost:22200 every 1000 ms into the "
+       "database "
+       "localhost:22400/tsdb_simulation, until Ctrl-C or SIGTERM"},
+      {all,
+       "varnok-record: recording all groups of opc.tcp://localhost:22200 every 1000 ms into the database "
+       "localhost:22400/tsdb_simulation for 60 s; looking for new groups every 5 s"},
+      {all_no_db,
+       "varnok-record: polling all groups of opc.tcp://localhost:22200 every 1000 ms for 60 s, not recording "
+       "(--no-db); looking for new groups every 5 s"},
+  };
+  for (const auto& [plan, line] : lines) EXPECT_EQ(start_line(plan), line);
+
+  const SessionCounts counts{90, 13, RecorderCounts{13, 0, 0, ""}, 3};
+  EXPECT_EQ(summary(counts, several),
+            "varnok-record: 3 groups, 90 nodes, 13 polls, 13 recorded, 0 not recorded (0 queued, 0 dropped)");
+  EXPECT_EQ(summary(counts, recording()),
+            "varnok-record: 90 nodes, 13 polls, 13 recorded, 0 not recorded (0 queued, 0 dropped)")
+      << "one group: as it always was";
+  EXPECT_EQ(summary(SessionCounts{0, 0, std::nullopt, 0}, all_no_db),
+            "varnok-record: 0 groups, 0 nodes, 0 polls, nothing recorded (--no-db)");
+}
+
 }  // namespace
 }  // namespace varnok::record

@@ -1,9 +1,10 @@
-// varnok-record: polls one group of an OPC UA server and records every value
-// into the time-series database, exactly as the viewer does (the same
-// ViewerSession), without a window. Says at the start what it records from
-// where into where; runs until --seconds have passed or SIGINT/SIGTERM
-// arrives, then prints one line with how many polls it recorded and how many
-// not (left queued, dropped), and why.
+// varnok-record: polls one group of an OPC UA server, several, or all it
+// has, and records every value into the time-series database, exactly as
+// the viewer does (the same ViewerSession: one OPC UA session, one read and
+// one database batch per period for all groups), without a window. Says at
+// the start what it records from where into where; runs until --seconds
+// have passed or SIGINT/SIGTERM arrives, then prints one line with how many
+// polls it recorded and how many not (left queued, dropped), and why.
 //
 // Exit codes: 0 after a run that was stopped, 1 when the session could not
 // start (its line says why), 2 for usage errors.
@@ -14,6 +15,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "netio/stop_signals.h"
 #include "netio/wait.h"
@@ -30,7 +32,9 @@ using varnok::tessaly::ViewerSession;
 
 struct Options {
   std::string endpoint;
-  std::string group = "S1";
+  std::vector<std::string> groups;  // none: S1, unless all
+  bool all = false;
+  int rescan_s = 5;
   int period_ms = 1000;
   double seconds = 0;  // 0: until a signal
   std::string db_host;
@@ -45,6 +49,21 @@ tsdbpy::conn::Settings database_settings(const Options& options) {
   settings.emplace_back("host", options.db_host);
   settings.emplace_back("port", options.db_port);
   return settings;
+}
+
+// What the command line asks that CLI11 cannot check: the groups, and
+// --rescan only where there are several.
+void check_groups(Options& options, bool rescan_given) {
+  if (!options.all && options.groups.empty()) options.groups = {"S1"};
+  for (std::size_t i = 0; i < options.groups.size(); ++i) {
+    if (options.groups[i].empty()) throw varnok::UsageError("--endpoint and --group must not be empty");
+    for (std::size_t j = 0; j < i; ++j) {
+      if (options.groups[j] == options.groups[i])
+        throw varnok::UsageError("--group " + options.groups[i] + " is given twice");
+    }
+  }
+  if (rescan_given && !options.all && options.groups.size() < 2)
+    throw varnok::UsageError("--rescan needs --all or several --group");
 }
 
 // The value of a setting as the database connection reads it: the last
@@ -72,11 +91,19 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     return varnok::report("varnok-record", e);
   }
-  CLI::App cli{
-      "Records one group's values into the time-series database, like the viewer, without a window."};
+  CLI::App cli{"Records groups' values into the time-series database, like the viewer, without a window."};
   cli.add_option("--endpoint", options.endpoint, "OPC UA server (VARNOK_HOST, VARNOK_OPCUA_PORT)")
       ->capture_default_str();
-  cli.add_option("--group", options.group, "group (folder ns=2;s=GROUP) to record")->capture_default_str();
+  CLI::Option* group = cli.add_option("--group", options.groups,
+                                      "group (folder ns=2;s=GROUP) to record; repeat it for several")
+                           ->allow_extra_args(false)
+                           ->default_str("S1");
+  cli.add_flag("--all", options.all, "record every group the server has, and those that appear later")
+      ->excludes(group);
+  cli.add_option("--rescan", options.rescan_s,
+                 "with --all or several --group: seconds between looks for new groups and tags, 1..3600")
+      ->transform(varnok::cli::whole_number(1, 3600))
+      ->capture_default_str();
   cli.add_option("--period", options.period_ms, "polling period in ms, 1..3600000")
       ->transform(varnok::cli::whole_number(1, 3600000))
       ->capture_default_str();
@@ -93,8 +120,15 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return varnok::cli::parse_failure(cli, e, "varnok-record");
   }
-  if (options.group.empty() || options.endpoint.empty())
-    return varnok::report("varnok-record", varnok::UsageError("--endpoint and --group must not be empty"));
+  try {
+    if (options.endpoint.empty()) throw varnok::UsageError("--endpoint and --group must not be empty");
+    check_groups(options, cli.count("--rescan") > 0);
+  } catch (const varnok::UsageError& e) {
+    return varnok::report("varnok-record", e);
+  }
+  const std::string first_group = options.all ? std::string() : options.groups.front();
+  std::vector<std::string> more_groups;
+  if (options.groups.size() > 1) more_groups.assign(options.groups.begin() + 1, options.groups.end());
 
   std::optional<std::chrono::steady_clock::time_point> deadline;
   if (options.seconds > 0) {
@@ -105,10 +139,13 @@ int main(int argc, char** argv) {
 
   const tsdbpy::conn::Settings database = database_settings(options);
   varnok::record::Plan plan{.endpoint = options.endpoint,
-                            .group = options.group,
+                            .group = first_group,
                             .period_ms = options.period_ms,
                             .seconds = options.seconds,
-                            .database = {}};
+                            .database = {},
+                            .more_groups = more_groups,
+                            .all_groups = options.all,
+                            .rescan_s = options.rescan_s};
   if (!database.empty()) {
     plan.database =
         varnok::record::database_text(options.db_host, options.db_port, setting(database, "dbname"));
@@ -116,9 +153,12 @@ int main(int argc, char** argv) {
   std::cout << varnok::record::start_line(plan) << std::endl;
 
   ViewerSession session({.endpoint = options.endpoint,
-                         .parent_node_name = options.group,
+                         .parent_node_name = first_group,
+                         .more_groups = more_groups,
+                         .all_groups = options.all,
                          .period = std::chrono::milliseconds(options.period_ms),
-                         .database = database},
+                         .database = database,
+                         .rescan = std::chrono::seconds(options.rescan_s)},
                         {});
   netio::Interrupt ended;  // set when run() returns
   SessionEnd end = SessionEnd::kStopped;

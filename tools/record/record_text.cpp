@@ -36,17 +36,26 @@ std::string database_text(std::string_view host, int port, std::string_view name
 }
 
 std::string start_line(const Plan& plan) {
-  std::string line = "varnok-record: " + std::string(plan.database ? "recording" : "polling") + " group " +
-                     plan.group + " of " + plan.endpoint + " every " + std::to_string(plan.period_ms) + " ms";
+  std::string groups = "group " + plan.group;
+  if (plan.all_groups) {
+    groups = "all groups";
+  } else if (!plan.more_groups.empty()) {
+    groups = "groups " + plan.group;
+    for (const auto& group : plan.more_groups) groups += ", " + group;
+  }
+  std::string line = "varnok-record: " + std::string(plan.database ? "recording " : "polling ") + groups +
+                     " of " + plan.endpoint + " every " + std::to_string(plan.period_ms) + " ms";
   if (plan.database) line += " into the database " + *plan.database;
   line += plan.seconds > 0 ? " for " + number(plan.seconds) + " s" : ", until Ctrl-C or SIGTERM";
   if (!plan.database) line += ", not recording (--no-db)";
+  if (plan.all_groups) line += "; looking for new groups every " + std::to_string(plan.rescan_s) + " s";
   return line;
 }
 
 std::string summary(const tessaly::SessionCounts& counts, const Plan& plan) {
-  std::string line = "varnok-record: " + std::to_string(counts.nodes) + " nodes, " +
-                     std::to_string(counts.polls) + " polls, ";
+  std::string line = "varnok-record: ";
+  if (plan.several_groups()) line += std::to_string(counts.groups) + " groups, ";
+  line += std::to_string(counts.nodes) + " nodes, " + std::to_string(counts.polls) + " polls, ";
   if (!counts.recording || !plan.database) return line + "nothing recorded (--no-db)";
   const tessaly::RecorderCounts& r = *counts.recording;
   const std::uint64_t not_recorded = r.queued + r.dropped;

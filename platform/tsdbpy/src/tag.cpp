@@ -63,4 +63,44 @@ Result insert_new_tag(conn::Connection& conn, TagInfo& tag) {
   }
 }
 
+std::vector<int> find_or_register_tags(conn::Connection& conn, const std::vector<std::string>& names,
+                                       std::optional<int> source_id) {
+  // Two statements, not one: a single statement's snapshot would not see a
+  // tag that another client committed while this one waited on its insert.
+  // Names already there are filtered out first, so that they draw no ids.
+  // The new ones draw their ids in the order given (the order the viewer
+  // found its nodes, which export keeps), but go in sorted by name: two
+  // clients inserting the same names then wait on each other in one order,
+  // never in a cycle.
+  static constexpr const char* kInsert =
+      "INSERT INTO tags (tag_id, tag_name, source_id, source_tagname)"
+      " SELECT n.id, n.name, $2, n.name FROM"
+      " (SELECT u.name, nextval(pg_get_serial_sequence('tags', 'tag_id')) AS id"
+      "  FROM unnest($1::text[]) WITH ORDINALITY AS u (name, place)"
+      "  WHERE NOT EXISTS (SELECT 1 FROM tags t WHERE t.tag_name = u.name)"
+      "  GROUP BY u.name ORDER BY min(u.place)) AS n"
+      " ORDER BY n.name COLLATE \"C\""
+      " ON CONFLICT (tag_name) DO NOTHING";
+  static constexpr const char* kSelect =
+      "SELECT coalesce(t.tag_id, 0) FROM unnest($1::text[]) WITH ORDINALITY AS u (name, place)"
+      " LEFT JOIN tags t ON t.tag_name = u.name ORDER BY u.place";
+  if (names.empty()) return {};
+  detail::Params params;
+  params.text_array(names, "tag_name");
+  params.int4(source_id);
+  detail::exec(conn, kInsert, params, detail::call_deadline(conn));
+  detail::Params select;
+  select.text_array(names, "tag_name");
+  const auto res = detail::exec(conn, kSelect, select, detail::call_deadline(conn), true);
+  const int rows = PQntuples(res.get());
+  if (rows < 0 || static_cast<std::size_t>(rows) != names.size()) {
+    throw Error("the server answered " + std::to_string(rows) + " tag ids for " +
+                std::to_string(names.size()) + " names");
+  }
+  std::vector<int> ids;
+  ids.reserve(names.size());
+  for (int row = 0; row < rows; ++row) ids.push_back(detail::get_int4(res.get(), row, 0));
+  return ids;
+}
+
 }  // namespace tsdbpy::tag

@@ -21,6 +21,10 @@ class Historian {
   // Throws std::exception with the reason when the database cannot be
   // reached or refuses; the historian is closed then.
   virtual void open(const std::vector<std::string>& node_ids) = 0;
+  // While open: finds, or registers, one tag per node id of nodes found
+  // since, which follow those of open() and of earlier calls (a poll's node
+  // k is the k-th id of them all). Throws like open(), and closes then.
+  virtual void add(const std::vector<std::string>& node_ids) = 0;
   // Stores the polls, each value at its poll's time, all or nothing; values
   // of nodes without a tag are skipped. ok false with the reason when
   // nothing was stored; the historian is closed then and needs open().

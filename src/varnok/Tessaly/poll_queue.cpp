@@ -47,6 +47,11 @@ std::vector<Poll> PollQueue::take(std::size_t max_polls, std::size_t max_values)
   return batch;
 }
 
+std::size_t PollQueue::set_capacity(std::size_t capacity) {
+  capacity_ = std::max<std::size_t>(1, capacity);
+  return drop_oldest_beyond(capacity_);
+}
+
 std::size_t PollQueue::give_back(std::vector<Poll> batch) {
   taken_ = 0;
   polls_.insert(polls_.begin(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));

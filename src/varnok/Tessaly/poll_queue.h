@@ -50,6 +50,10 @@ class PollQueue final {
   // the oldest polls no longer fit and were dropped.
   std::size_t give_back(std::vector<Poll> batch);
 
+  // A new bound, for polls of more nodes; returns how many of the oldest
+  // polls waiting no longer fit and were dropped.
+  std::size_t set_capacity(std::size_t capacity);
+
   std::size_t waiting() const noexcept { return polls_.size(); }
   std::size_t taken() const noexcept { return taken_; }
   std::size_t capacity() const noexcept { return capacity_; }

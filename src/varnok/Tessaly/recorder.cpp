@@ -1,6 +1,24 @@
 #include "recorder.h"
 
+#include <iterator>
+
 namespace varnok::tessaly {
+
+namespace {
+
+// Why `call` failed; empty when it did not.
+template <typename Call>
+std::string attempt(Call call) {
+  try {
+    call();
+    return {};
+  } catch (const std::exception& e) {
+    const std::string why = e.what();
+    return why.empty() ? "unknown failure" : why;
+  }
+}
+
+}  // namespace
 
 Recorder::Recorder(std::unique_ptr<Historian> historian, std::chrono::milliseconds retry_interval, Say say)
     : historian_(std::move(historian)), retry_interval_(retry_interval), say_(std::move(say)) {}
@@ -10,19 +28,30 @@ Recorder::~Recorder() {
 }
 
 void Recorder::start(std::vector<std::string> node_ids, std::size_t capacity) {
-  node_ids_ = std::move(node_ids);
   {
     std::lock_guard lock(mutex_);
+    node_ids_ = std::move(node_ids);
     queue_ = PollQueue(capacity);
   }
   thread_ = std::thread([this] { run(); });
 }
 
-void Recorder::record(Poll poll) {
-  std::lock_guard lock(mutex_);
-  const std::size_t dropped = queue_.push(std::move(poll));
+void Recorder::count_drops(std::size_t dropped) {
   dropped_ += dropped;
   unreported_drops_ += dropped;
+}
+
+void Recorder::add(std::vector<std::string> node_ids, std::size_t capacity) {
+  std::lock_guard lock(mutex_);
+  node_ids_.insert(node_ids_.end(), std::make_move_iterator(node_ids.begin()),
+                   std::make_move_iterator(node_ids.end()));
+  count_drops(queue_.set_capacity(capacity));
+  wake_.notify_all();
+}
+
+void Recorder::record(Poll poll) {
+  std::lock_guard lock(mutex_);
+  count_drops(queue_.push(std::move(poll)));
   wake_.notify_all();
 }
 
@@ -96,20 +125,16 @@ void Recorder::run() {
         wake_.wait_until(lock, next_attempt_, [this] { return stopping_; });
         continue;
       }
+      const std::vector<std::string> nodes = node_ids_;
       lock.unlock();
-      std::string failure;
-      try {
-        historian_->open(node_ids_);
-      } catch (const std::exception& e) {
-        failure = e.what();
-        if (failure.empty()) failure = "unknown failure";
-      }
+      const std::string failure = attempt([&] { historian_->open(nodes); });
       lock.lock();
       if (!failure.empty()) {
         pause_recording(failure);
         continue;
       }
       connected_ = true;
+      registered_ = nodes.size();
       if (paused_) {
         paused_ = false;
         resumed_ = true;
@@ -117,8 +142,23 @@ void Recorder::run() {
       }
       continue;
     }
+    if (registered_ < node_ids_.size()) {
+      // Before any poll that may hold their values.
+      const std::vector<std::string> nodes(node_ids_.begin() + static_cast<std::ptrdiff_t>(registered_),
+                                           node_ids_.end());
+      lock.unlock();
+      const std::string failure = attempt([&] { historian_->add(nodes); });
+      lock.lock();
+      if (!failure.empty()) {
+        pause_recording(failure);
+        continue;
+      }
+      registered_ += nodes.size();
+      continue;
+    }
     if (queue_.waiting() == 0) {
-      wake_.wait(lock, [this] { return stopping_ || queue_.waiting() > 0; });
+      wake_.wait(lock,
+                 [this] { return stopping_ || queue_.waiting() > 0 || registered_ < node_ids_.size(); });
       continue;
     }
     std::vector<Poll> batch = queue_.take(kBatchPolls, kBatchValues);
@@ -134,9 +174,7 @@ void Recorder::run() {
         report_drops();
       }
     } else {
-      const std::size_t dropped = queue_.give_back(std::move(batch));
-      dropped_ += dropped;
-      unreported_drops_ += dropped;
+      count_drops(queue_.give_back(std::move(batch)));
       pause_recording(result.error);
     }
   }

@@ -58,6 +58,12 @@ class Recorder final {
   // the first record().
   void start(std::vector<std::string> node_ids, std::size_t capacity);
 
+  // Nodes found after start(), following those known (a poll refers to
+  // them by place); registered with the historian before any poll handed
+  // over after this call is written. The queue's bound becomes `capacity`.
+  // From the polling thread, after start(); never waits on the database.
+  void add(std::vector<std::string> node_ids, std::size_t capacity);
+
   // From the polling thread; never waits on the database.
   void record(Poll poll);
 
@@ -79,13 +85,15 @@ class Recorder final {
   bool should_end() const;  // mutex_ held
   void pause_recording(const std::string& why);
   void report_drops();
+  void count_drops(std::size_t dropped);  // mutex_ held
 
   std::unique_ptr<Historian> historian_;
   const std::chrono::milliseconds retry_interval_;
   const Say say_;
-  std::vector<std::string> node_ids_;  // set before the thread starts
 
-  mutable std::mutex mutex_;  // guards everything below
+  mutable std::mutex mutex_;           // guards everything below
+  std::vector<std::string> node_ids_;  // append-only
+  std::size_t registered_ = 0;         // the historian's nodes: the first ones, while connected
   std::condition_variable wake_;
   std::condition_variable ended_;
   PollQueue queue_{1};

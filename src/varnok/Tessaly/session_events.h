@@ -58,6 +58,8 @@ struct WriteOutcome {
 // values on the polling thread, write outcomes and the values read back
 // after a write on the writing thread, lines on any of them.
 struct SessionEvents {
+  // At the start-up and, with several groups, between polls for nodes found
+  // later: a poll's values are then for more nodes than the one before.
   std::function<void(const DiscoveredNode&)> node_discovered{};
   // One call per poll, in node order; also one value read back after a write.
   std::function<void(const std::vector<ShownValue>&)> values{};

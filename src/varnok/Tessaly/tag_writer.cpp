@@ -28,12 +28,20 @@ TagWriter::~TagWriter() {
   finish();
 }
 
-void TagWriter::start(std::vector<std::pair<std::string, hublet::TagDescriptor>> nodes) {
+void TagWriter::start(Nodes nodes) {
   {
     std::lock_guard lock(mutex_);
     for (const auto& [node_id, descriptor] : nodes) known_.insert(node_id);
   }
   thread_ = std::thread([this, nodes = std::move(nodes)]() mutable { run(std::move(nodes)); });
+}
+
+void TagWriter::add(Nodes nodes) {
+  std::lock_guard lock(mutex_);
+  for (auto& node : nodes) {
+    known_.insert(node.first);
+    added_.push_back(std::move(node));
+  }
 }
 
 TagWriter::Request TagWriter::request(const std::string& node_id, double value) {
@@ -55,20 +63,23 @@ void TagWriter::finish() {
   if (thread_.joinable()) thread_.join();
 }
 
-void TagWriter::run(std::vector<std::pair<std::string, hublet::TagDescriptor>> nodes) {
+void TagWriter::subscribe(int group, const Nodes& nodes, std::map<std::string, int>& handles) {
+  if (group == hublet::HUBLET_INVALID_HANDLE || nodes.empty()) return;
+  std::vector<hublet::TagDescriptor> descriptors;
+  for (const auto& [node_id, descriptor] : nodes) descriptors.push_back(descriptor);
+  const auto [status, items] = hublet_.subscribe_group(group, descriptors);
+  for (std::size_t i = 0; status >= 0 && i < items.size() && i < nodes.size(); ++i)
+    handles[nodes[i].first] = items[i];
+}
+
+void TagWriter::run(Nodes nodes) {
   // mode 0: connected by the first write, so that a viewer nobody writes
   // with holds one session on the server, not two.
   const int source = hublet_.create_source(0, endpoint_, period_ms_, 0);
   const int group = source != hublet::HUBLET_INVALID_HANDLE ? hublet_.create_group(source, "G1-writes")
                                                             : hublet::HUBLET_INVALID_HANDLE;
   std::map<std::string, int> handles;
-  if (group != hublet::HUBLET_INVALID_HANDLE) {
-    std::vector<hublet::TagDescriptor> descriptors;
-    for (const auto& [node_id, descriptor] : nodes) descriptors.push_back(descriptor);
-    const auto [status, items] = hublet_.subscribe_group(group, descriptors);
-    for (std::size_t i = 0; status >= 0 && i < items.size() && i < nodes.size(); ++i)
-      handles[nodes[i].first] = items[i];
-  }
+  subscribe(group, nodes, handles);
 
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -76,7 +87,9 @@ void TagWriter::run(std::vector<std::pair<std::string, hublet::TagDescriptor>> n
     if (stopping_) break;
     const Pending pending = waiting_.front();
     waiting_.pop_front();
+    const Nodes added = std::exchange(added_, {});
     lock.unlock();
+    subscribe(group, added, handles);
     write(group, handles, pending);
     lock.lock();
   }

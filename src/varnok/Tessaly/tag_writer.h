@@ -25,6 +25,8 @@ class TagWriter final {
  public:
   using Report = std::function<void(const WriteOutcome&)>;
   using ReadBack = std::function<void(const ShownValue&)>;
+  // Node ids with what to subscribe for them.
+  using Nodes = std::vector<std::pair<std::string, hublet::TagDescriptor>>;
 
   // Requests waiting beyond this many are refused: a user does not type
   // faster than a server that answers.
@@ -40,7 +42,10 @@ class TagWriter final {
   TagWriter& operator=(const TagWriter&) = delete;
 
   // Starts the thread with the nodes that may be written. Call once.
-  void start(std::vector<std::pair<std::string, hublet::TagDescriptor>> nodes);
+  void start(Nodes nodes);
+
+  // More nodes that may be written, found after start(). From any thread.
+  void add(Nodes nodes);
 
   enum class Request { kQueued, kUnknownNode, kTooManyWaiting };
   // From any thread; returns at once. Unknown until start().
@@ -55,7 +60,8 @@ class TagWriter final {
     std::string node_id;
     double value = 0;
   };
-  void run(std::vector<std::pair<std::string, hublet::TagDescriptor>> nodes);
+  void run(Nodes nodes);
+  void subscribe(int group, const Nodes& nodes, std::map<std::string, int>& handles);
   void write(int group, const std::map<std::string, int>& handles, const Pending& pending);
 
   hublet::HubletLibrary& hublet_;
@@ -67,6 +73,7 @@ class TagWriter final {
   std::mutex mutex_;  // guards the members below
   std::condition_variable wake_;
   std::set<std::string> known_;  // node ids that may be written
+  Nodes added_;                  // added, not subscribed by the thread yet
   std::deque<Pending> waiting_;
   bool stopping_ = false;
 

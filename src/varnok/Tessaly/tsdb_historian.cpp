@@ -34,25 +34,22 @@ std::optional<int> _tsdb_ensure_source(tsdbpy::conn::Connection& tsdb_conn, cons
 TsdbHistorian::TsdbHistorian(tsdbpy::conn::Settings settings, std::string endpoint)
     : settings_(std::move(settings)), endpoint_(std::move(endpoint)) {}
 
-int TsdbHistorian::find_or_register(const std::string& node_id, std::optional<int> source_id) {
-  if (const auto tag = tsdbpy::tag::get_tag(conn_, node_id)) return tag->tag_id.value_or(0);
-  tsdbpy::tag::TagInfo tag{.tag_name = node_id, .source_id = source_id, .source_tagname = node_id};
-  if (tsdbpy::tag::insert_new_tag(conn_, tag).ok) return tag.tag_id.value_or(0);
-  if (!conn_) throw tsdbpy::Error("the database connection was lost while registering " + node_id);
-  // Another recorder may have registered it meanwhile.
-  const auto again = tsdbpy::tag::get_tag(conn_, node_id);
-  return again ? again->tag_id.value_or(0) : 0;
-}
-
 void TsdbHistorian::open(const std::vector<std::string>& node_ids) {
   conn_.close();
   try {
     conn_ = tsdbpy::conn::get_conn(settings_, interrupt_.fd());
-    const std::optional<int> source_id = _tsdb_ensure_source(conn_, endpoint_);
-    std::vector<int> ids;
-    ids.reserve(node_ids.size());
-    for (const auto& node_id : node_ids) ids.push_back(find_or_register(node_id, source_id));
-    tag_ids_ = std::move(ids);
+    source_id_ = _tsdb_ensure_source(conn_, endpoint_);
+    tag_ids_ = tsdbpy::tag::find_or_register_tags(conn_, node_ids, source_id_);
+  } catch (...) {
+    conn_.close();
+    throw;
+  }
+}
+
+void TsdbHistorian::add(const std::vector<std::string>& node_ids) {
+  try {
+    const std::vector<int> ids = tsdbpy::tag::find_or_register_tags(conn_, node_ids, source_id_);
+    tag_ids_.insert(tag_ids_.end(), ids.begin(), ids.end());
   } catch (...) {
     conn_.close();
     throw;

@@ -25,21 +25,23 @@ class TsdbHistorian final : public Historian {
   // gives the recorder's time-outs); `endpoint` names the source.
   TsdbHistorian(tsdbpy::conn::Settings settings, std::string endpoint);
 
+  // One round trip or a few, for any number of nodes.
   void open(const std::vector<std::string>& node_ids) override;
+  void add(const std::vector<std::string>& node_ids) override;
   tsdbpy::Result write(std::span<const Poll> polls) override;
   void close() noexcept override { conn_.close(); }
   void interrupt() noexcept override { interrupt_.set(); }
 
-  // The tag id of each node of the last open(), 0 for one without a tag.
+  // The tag id of each node of the last open() and the add() since, 0 for
+  // one without a tag.
   const std::vector<int>& tag_ids() const noexcept { return tag_ids_; }
 
  private:
-  int find_or_register(const std::string& node_id, std::optional<int> source_id);
-
   tsdbpy::conn::Settings settings_;
   std::string endpoint_;
   netio::Interrupt interrupt_;
   tsdbpy::conn::Connection conn_;
+  std::optional<int> source_id_;  // of the last open()
   std::vector<int> tag_ids_;
   // One batch's columns, kept to spare allocations.
   std::vector<tsdbpy::tsdata::TimePoint> ts_;

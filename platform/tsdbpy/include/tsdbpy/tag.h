@@ -37,4 +37,16 @@ std::vector<TagInfo> get_tags_starting_with(conn::Connection& conn, std::string_
 // source, a text holds a NUL character, or the database fails.
 Result insert_new_tag(conn::Connection& conn, TagInfo& tag);
 
+// The tag id of each name, in the order given, registering the names that
+// have no tag yet (tag_name and source_tagname the name, source `source_id`
+// or none) in the order given. Two round trips whatever the count, and safe
+// while another client registers the same names: a name taken meanwhile is
+// found, not registered twice. Tags found keep their source. A name given
+// twice gets the same id twice; 0 for a tag deleted by another client
+// between the two statements. Nothing is sent for no names. Throws
+// tsdbpy::Error when a statement fails (a source_id that names no source
+// among them), the connection is closed or a name holds a NUL character.
+std::vector<int> find_or_register_tags(conn::Connection& conn, const std::vector<std::string>& names,
+                                       std::optional<int> source_id);
+
 }  // namespace tsdbpy::tag
