@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -164,6 +165,39 @@ TEST_F(RecordingTest, ARestartedDatabaseLosesNoPollAndIsSaidOnceEachWay) {
   const auto a = samples(view->tag_ids()[0]);
   ASSERT_EQ(a.size(), 7u);
   for (int n = 0; n < 7; ++n) EXPECT_EQ(a[n].value, n);
+}
+
+}  // namespace
+}  // namespace varnok::tessaly
+
+namespace varnok::tessaly {
+namespace {
+
+TEST_F(RecordingTest, OpeningMakesTheComingDaysAndDropsOnlyWhatKeepDaysLetsGo) {
+  using std::chrono::days;
+  const auto now = std::chrono::system_clock::now();
+  const auto partition_of = [](std::chrono::system_clock::time_point t) {
+    const auto day = std::chrono::year_month_day{std::chrono::floor<days>(t)};
+    char name[32];
+    std::snprintf(name, sizeof name, "tsdata_%04d%02u%02u", static_cast<int>(day.year()),
+                  static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
+    return std::string(name);
+  };
+  const auto exists = [&](const std::string& table) {
+    return count("SELECT 1 FROM pg_class WHERE relname = '" + table + "'") == 1;
+  };
+  const std::string old_day = partition_of(now - days(10));
+  tsdbpy::tsdata::upkeep_partitions(conn_, now - days(10), std::nullopt, 0);
+  ASSERT_TRUE(exists(old_day));
+
+  // Without keep_days nothing goes; with it, only days that old.
+  historian()->open({"2:S1.CV1"});
+  EXPECT_TRUE(exists(old_day));
+  EXPECT_TRUE(exists(partition_of(now + days(2))));
+  TsdbHistorian keeping(recorder_tsdb_settings(cluster().settings()), kEndpoint, 3);
+  keeping.open({"2:S1.CV1"});
+  EXPECT_FALSE(exists(old_day));
+  EXPECT_TRUE(exists(partition_of(now)));
 }
 
 }  // namespace

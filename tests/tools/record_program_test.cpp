@@ -45,6 +45,8 @@ TEST(RecordProgram, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
       {"--all --rescan 0", "varnok-record: --rescan: 0 is not in 1..3600\n"},
       {"--all --rescan 1.5", "varnok-record: --rescan: \"1.5\" is not a whole decimal number\n"},
       {"--group S1 S2", "varnok-record: The following argument was not expected: S2\n"},
+      {"--keep-days 0", "varnok-record: --keep-days: 0 is not in 1..36525\n"},
+      {"--keep-days 7 --no-db", "varnok-record: --keep-days excludes --no-db\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);

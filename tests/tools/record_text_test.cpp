@@ -21,6 +21,8 @@ TEST(RecordText, TheStartLineSaysWhatIsRecordedFromWhereIntoWhere) {
   no_db.database.reset();
   Plan v6 = recording();
   v6.database = database_text("::1", 5432, "tsdb");
+  Plan keeping = recording();
+  keeping.keep_days = 30;
   const std::pair<Plan, std::string> cases[] = {
       {recording(),
        "varnok-record: recording group S1 of opc.tcp://localhost:22200 every 1000 ms into the database "
@@ -34,6 +36,9 @@ TEST(RecordText, TheStartLineSaysWhatIsRecordedFromWhereIntoWhere) {
       {v6,
        "varnok-record: recording group S1 of opc.tcp://localhost:22200 every 1000 ms into the database "
        "[::1]:5432/tsdb, until Ctrl-C or SIGTERM"},
+      {keeping,
+       "varnok-record: recording group S1 of opc.tcp://localhost:22200 every 1000 ms into the database "
+       "localhost:22400/tsdb_simulation (keeping 30 days), until Ctrl-C or SIGTERM"},
   };
   for (const auto& [plan, line] : cases) EXPECT_EQ(start_line(plan), line);
 }

@@ -21,6 +21,7 @@
 #include "netio/wait.h"
 #include "record_text.h"
 #include "tsdb_settings.h"
+#include "tsdbpy/tsdata.h"
 #include "varnok/cli.h"
 #include "varnok/defaults.h"
 #include "viewer_session.h"
@@ -37,6 +38,7 @@ struct Options {
   int rescan_s = 5;
   int period_ms = 1000;
   double seconds = 0;  // 0: until a signal
+  std::optional<int> keep_days;
   std::string db_host;
   int db_port = 0;
   bool no_db = false;
@@ -114,7 +116,12 @@ int main(int argc, char** argv) {
   cli.add_option("--db-port", options.db_port, "PostgreSQL port (VARNOK_DB_PORT)")
       ->transform(varnok::cli::whole_number(1, 65535))
       ->capture_default_str();
-  cli.add_flag("--no-db", options.no_db, "poll only; record nothing");
+  CLI::Option* keep_days =
+      cli.add_option(
+             "--keep-days", options.keep_days,
+             "drop recorded days that ended this many days before today (UTC), 1..36525; default keep all")
+          ->transform(varnok::cli::whole_number(1, tsdbpy::tsdata::kMaxDays));
+  cli.add_flag("--no-db", options.no_db, "poll only; record nothing")->excludes(keep_days);
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -145,7 +152,8 @@ int main(int argc, char** argv) {
                             .database = {},
                             .more_groups = more_groups,
                             .all_groups = options.all,
-                            .rescan_s = options.rescan_s};
+                            .rescan_s = options.rescan_s,
+                            .keep_days = options.keep_days};
   if (!database.empty()) {
     plan.database =
         varnok::record::database_text(options.db_host, options.db_port, setting(database, "dbname"));
@@ -158,6 +166,7 @@ int main(int argc, char** argv) {
                          .all_groups = options.all,
                          .period = std::chrono::milliseconds(options.period_ms),
                          .database = database,
+                         .keep_days = options.keep_days,
                          .rescan = std::chrono::seconds(options.rescan_s)},
                         {});
   netio::Interrupt ended;  // set when run() returns

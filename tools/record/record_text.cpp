@@ -46,6 +46,7 @@ std::string start_line(const Plan& plan) {
   std::string line = "varnok-record: " + std::string(plan.database ? "recording " : "polling ") + groups +
                      " of " + plan.endpoint + " every " + std::to_string(plan.period_ms) + " ms";
   if (plan.database) line += " into the database " + *plan.database;
+  if (plan.database && plan.keep_days) line += " (keeping " + std::to_string(*plan.keep_days) + " days)";
   line += plan.seconds > 0 ? " for " + number(plan.seconds) + " s" : ", until Ctrl-C or SIGTERM";
   if (!plan.database) line += ", not recording (--no-db)";
   if (plan.all_groups) line += "; looking for new groups every " + std::to_string(plan.rescan_s) + " s";

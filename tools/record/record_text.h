@@ -22,6 +22,7 @@ struct Plan {
   std::vector<std::string> more_groups{};  // recorded with `group`
   bool all_groups = false;                 // every group the server has, instead
   int rescan_s = 0;                        // with all_groups: seconds between looks for new groups
+  std::optional<int> keep_days{};          // days kept in the database; none: all
 
   bool several_groups() const { return all_groups || !more_groups.empty(); }
 };
@@ -33,7 +34,8 @@ std::string database_text(std::string_view host, int port, std::string_view name
 // 1000 ms into the database localhost:22400/tsdb_simulation, until Ctrl-C or
 // SIGTERM"; with --no-db "polling ..., not recording (--no-db)". Several
 // groups: "recording groups S1, S2 of ..."; all: "recording all groups of
-// ..." and at the end "; looking for new groups every 5 s".
+// ..." and at the end "; looking for new groups every 5 s". With keep_days,
+// " (keeping N days)" follows the database.
 std::string start_line(const Plan& plan);
 
 // "varnok-record: 30 nodes, 13 polls, 0 recorded, 13 not recorded (13

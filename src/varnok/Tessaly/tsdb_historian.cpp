@@ -31,8 +31,20 @@ std::optional<int> _tsdb_ensure_source(tsdbpy::conn::Connection& tsdb_conn, cons
   return source.source_id;
 }
 
-TsdbHistorian::TsdbHistorian(tsdbpy::conn::Settings settings, std::string endpoint)
-    : settings_(std::move(settings)), endpoint_(std::move(endpoint)) {}
+TsdbHistorian::TsdbHistorian(tsdbpy::conn::Settings settings, std::string endpoint,
+                             std::optional<int> keep_days)
+    : settings_(std::move(settings)), endpoint_(std::move(endpoint)), keep_days_(keep_days) {}
+
+// Values of a day without its partition still go in (to the default one),
+// so a failed upkeep costs nothing now and is tried again in an interval.
+void TsdbHistorian::keep_partitions() {
+  next_upkeep_ = std::chrono::steady_clock::now() + kUpkeepInterval;
+  try {
+    tsdbpy::tsdata::upkeep_partitions(conn_, std::chrono::system_clock::now(), keep_days_);
+  } catch (const tsdbpy::Error&) {
+    if (!conn_) throw;
+  }
+}
 
 void TsdbHistorian::open(const std::vector<std::string>& node_ids) {
   conn_.close();
@@ -40,6 +52,7 @@ void TsdbHistorian::open(const std::vector<std::string>& node_ids) {
     conn_ = tsdbpy::conn::get_conn(settings_, interrupt_.fd());
     source_id_ = _tsdb_ensure_source(conn_, endpoint_);
     tag_ids_ = tsdbpy::tag::find_or_register_tags(conn_, node_ids, source_id_);
+    keep_partitions();
   } catch (...) {
     conn_.close();
     throw;
@@ -57,6 +70,14 @@ void TsdbHistorian::add(const std::vector<std::string>& node_ids) {
 }
 
 tsdbpy::Result TsdbHistorian::write(std::span<const Poll> polls) {
+  if (std::chrono::steady_clock::now() >= next_upkeep_) {
+    try {
+      keep_partitions();
+    } catch (const tsdbpy::Error& e) {
+      conn_.close();
+      return tsdbpy::Result{false, e.what()};
+    }
+  }
   ts_.clear();
   batch_tags_.clear();
   batch_values_.clear();

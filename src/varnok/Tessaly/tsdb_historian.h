@@ -4,6 +4,7 @@
 // endpoint, one tag per node id (the node id is the tag's name), values with
 // their polls' time stamps.
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,9 +22,15 @@ std::optional<int> _tsdb_ensure_source(tsdbpy::conn::Connection& tsdb_conn, cons
 
 class TsdbHistorian final : public Historian {
  public:
+  // How often the day partitions are kept up while recording.
+  static constexpr std::chrono::hours kUpkeepInterval{1};
+
   // `settings` as tsdbpy::conn::get_conn takes them (recorder_tsdb_settings()
-  // gives the recorder's time-outs); `endpoint` names the source.
-  TsdbHistorian(tsdbpy::conn::Settings settings, std::string endpoint);
+  // gives the recorder's time-outs); `endpoint` names the source. Makes the
+  // coming days' partitions when it connects and every kUpkeepInterval;
+  // with keep_days, also drops the days older than that (upkeep_partitions).
+  TsdbHistorian(tsdbpy::conn::Settings settings, std::string endpoint,
+                std::optional<int> keep_days = std::nullopt);
 
   // One round trip or a few, for any number of nodes.
   void open(const std::vector<std::string>& node_ids) override;
@@ -41,6 +48,10 @@ class TsdbHistorian final : public Historian {
   std::string endpoint_;
   netio::Interrupt interrupt_;
   tsdbpy::conn::Connection conn_;
+  void keep_partitions();
+
+  std::optional<int> keep_days_;
+  std::chrono::steady_clock::time_point next_upkeep_{};
   std::optional<int> source_id_;  // of the last open()
   std::vector<int> tag_ids_;
   // One batch's columns, kept to spare allocations.

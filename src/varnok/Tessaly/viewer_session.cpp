@@ -31,7 +31,8 @@ ViewerSession::ViewerSession(SessionSettings settings, SessionEvents events)
   hublet_.set_log_level(hublet::HUBLET_LOG_LEVEL_WARN);
   if (!settings_.database.empty()) {
     recorder_ = std::make_unique<Recorder>(
-        std::make_unique<TsdbHistorian>(recorder_tsdb_settings(settings_.database), settings_.endpoint),
+        std::make_unique<TsdbHistorian>(recorder_tsdb_settings(settings_.database), settings_.endpoint,
+                                        settings_.keep_days),
         settings_.database_retry, [this](const std::string& line) { say(line); });
   }
 }

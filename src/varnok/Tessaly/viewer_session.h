@@ -56,6 +56,7 @@ struct SessionSettings {
   bool all_groups = false;
   std::chrono::milliseconds period{1000};          // from the start of one read to the next; 0: back to back
   tsdbpy::conn::Settings database{};               // empty: nothing recorded, no database call made
+  std::optional<int> keep_days{};                  // recorded days kept (TsdbHistorian); none: all
   std::chrono::milliseconds database_retry{5000};  // between connection attempts
   // With several groups: how often the server's groups (the folders under
   // Objects) are browsed again, after a poll, for groups that appeared
