@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "bad_plant_files.h"
+#include "program_run.h"
 
 namespace {
 
@@ -25,15 +24,9 @@ std::filesystem::path write_file(const std::string& name, const std::string& tex
 
 Outcome run_batch(const std::string& args) {
   const auto err_file = write_file("_stderr", "");
-  const std::string command = std::string(VARNOK_BATCH_PROGRAM) + " " + args + " 2>" + err_file.string();
-  Outcome outcome;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, n);
-  const int status = pclose(pipe);
-  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const auto run = varnok::testing::run_command(std::string(VARNOK_BATCH_PROGRAM) + " " + args + " 2>" +
+                                                err_file.string());
+  Outcome outcome{run.exit_code, run.out, {}};
   std::ifstream in(err_file);
   outcome.err.assign(std::istreambuf_iterator<char>(in), {});
   std::filesystem::remove(err_file);

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -12,28 +10,17 @@
 
 #include "batch_run.h"
 #include "model_runner.h"
+#include "program_run.h"
 #include "varnok/errors.h"
 
 namespace varnok::batch {
 namespace {
 
-struct Outcome {
-  int exit_code = -1;
-  std::string out;
-};
+using Outcome = varnok::testing::ProgramRun;
 
-// Runs the program through the shell; standard error is folded into out.
+// Standard error is folded into out.
 Outcome run_program(const std::string& args) {
-  const std::string command = std::string(VARNOK_BATCH_PROGRAM) + " " + args + " 2>&1";
-  Outcome outcome;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, n);
-  const int status = pclose(pipe);
-  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return varnok::testing::run_command(std::string(VARNOK_BATCH_PROGRAM) + " " + args + " 2>&1");
 }
 
 std::vector<std::vector<std::string>> parse_csv(const std::string& text) {
@@ -107,15 +94,9 @@ TEST(BatchProgram, RefusedSettingIsOneLineOnStandardErrorAndTheRunGoesOn) {
   const std::string errors = ::testing::TempDir() + "batch_refusal_stderr.txt";
   const std::string command = std::string(VARNOK_BATCH_PROGRAM) +
                               " varnok.SISO TrainingSISO --steps 12 --set MV1_LO=200@5 2>" + errors;
-  std::string csv;
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) csv.append(buffer, n);
-  const int status = pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const auto run = varnok::testing::run_command(command);
+  EXPECT_EQ(run.exit_code, 0);
+  const std::string& csv = run.out;
 
   const auto rows = parse_csv(csv);
   ASSERT_EQ(rows.size(), 13u) << csv;

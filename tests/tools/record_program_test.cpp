@@ -2,30 +2,18 @@
 // line naming the option, before it reaches for any server.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
+
+#include "program_run.h"
 
 namespace {
 
-struct Outcome {
-  int exit_code = -1;
-  std::string out;
-};
+using Outcome = varnok::testing::ProgramRun;
 
-// Runs the program through the shell; standard error is folded into out.
+// Standard error is folded into out.
 Outcome run_program(const std::string& args) {
-  const std::string command = std::string(VARNOK_RECORD_PROGRAM) + " " + args + " 2>&1";
-  Outcome outcome;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, n);
-  const int status = pclose(pipe);
-  outcome.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return varnok::testing::run_command(std::string(VARNOK_RECORD_PROGRAM) + " " + args + " 2>&1");
 }
 
 TEST(RecordProgram, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
