@@ -14,7 +14,7 @@ const os = require("node:os");
 const path = require("node:path");
 const readline = require("node:readline");
 const { spawn, spawnSync, execFileSync } = require("node:child_process");
-const { freePort, Services } = require("./support");
+const { freePort, Services, watched } = require("./support");
 
 const repo = path.resolve(__dirname, "..", "..");
 const opcsimDir = path.join(repo, "services", "opcsim");
@@ -95,12 +95,7 @@ class NamespacePair {
     this.children.add(child);
     child.once("exit", () => this.children.delete(child));
     child.name = name;
-    child.output = "";
-    child.stdout.setEncoding("utf8").on("data", (d) => (child.output += d));
-    child.stderr.setEncoding("utf8").on("data", (d) => (child.output += d));
-    child.exited = new Promise((resolve) => child.once("exit", (code, signal) => resolve({ code, signal })));
-    child.running = () => child.exitCode === null && child.signalCode === null;
-    return child;
+    return watched(child);
   }
 
   // Pids of every process in namespace i, its daemons included.

@@ -35,16 +35,22 @@ const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const children = new Set();
 
 // A built program as a child process with its output collected.
-function startProgram(name, args, { env = process.env } = {}) {
-  const child = spawn(bin(name), args, { stdio: ["ignore", "pipe", "pipe"], env });
-  children.add(child);
-  child.once("exit", () => children.delete(child));
+// Gives a spawned child its collected output (both streams), a promise of
+// its exit and running().
+function watched(child) {
   child.output = "";
   child.stdout.setEncoding("utf8").on("data", (d) => (child.output += d));
   child.stderr.setEncoding("utf8").on("data", (d) => (child.output += d));
   child.exited = new Promise((resolve) => child.once("exit", (code, signal) => resolve({ code, signal })));
   child.running = () => child.exitCode === null && child.signalCode === null;
   return child;
+}
+
+function startProgram(name, args, { env = process.env } = {}) {
+  const child = spawn(bin(name), args, { stdio: ["ignore", "pipe", "pipe"], env });
+  children.add(child);
+  child.once("exit", () => children.delete(child));
+  return watched(child);
 }
 
 // For after-hooks: a test that failed half-way may have left children.
@@ -223,6 +229,7 @@ function opcsimWithClient() {
 
 module.exports = {
   repo,
+  watched,
   buildDir,
   bin,
   freePort,
