@@ -116,6 +116,10 @@ DECLARE
   cutoff date;
   part record;
 BEGIN
+  -- Making and dropping days waits for readers and holds writers back: an
+  -- upkeep that cannot have its locks soon fails, to be tried again later,
+  -- rather than stall the recording behind a long export.
+  PERFORM set_config('lock_timeout', '2s', true);
   PERFORM pg_advisory_xact_lock(hashtext('tsdata partitions'));
   created := 0;
   dropped := 0;
